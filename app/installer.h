@@ -10,3 +10,32 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous_instance, LPSTR comman
                    int show_command);
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 int32_t ProbePort(int32_t port_number);
+
+INT_PTR CALLBACK ResultDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+INT_PTR CALLBACK PortSelectDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Runs the whole install: OEM type, slot seeding, census, probe loop, configuration and
+// the one dialog. The main window's creation message calls it.
+void RunInstallSequence(HWND main_window, HINSTANCE instance);
+// SetSlotPort for joysticks 1 to 16.
+void SetPortInAllSlots(int32_t port_number);
+
+// What the install sequence and the port-selection dialog share for the length of a run.
+struct ProgramState {
+    int32_t detected_port_number;  // 0 = controller not found
+    HINSTANCE instance;            // loads the dialog templates
+    DLGPROC port_select_dialog_proc;
+    DLGPROC result_dialog_proc;
+    HWND port_list;                // control 1014 of the port-selection dialog
+    int32_t selected_list_index;   // what CB_GETCURSEL answered on OK
+};
+
+extern ProgramState g_program_state;
+
+constexpr int32_t kPortSelectTemplateId = 101;
+constexpr int32_t kResultTemplateId = 111;
+constexpr int32_t kPortListControlId = 1014;
+constexpr int32_t kSlotCount = 16;
+constexpr char kAxisLetters[] = "XYZRUV";
+// Only COM1 to COM6 have names.
+constexpr int32_t kNamedPortCount = 6;
