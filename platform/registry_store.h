@@ -1,0 +1,48 @@
+// Test-facing side of the native registry: the store behind RegOpenKeyA and its siblings.
+// One store per process, rooted at HKEY_LOCAL_MACHINE. Paths below are relative to that
+// root ("System\CurrentControlSet\..."); a leading "HKEY_LOCAL_MACHINE\" is accepted too.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+// Empties the store, closes every handle, forgets refusals and the flush count.
+void ResetRegistryStore();
+
+// Replaces the store with the keys and values of REGEDIT4 text. Returns true when the whole
+// text was understood; otherwise the store holds what was read up to the faulty line and
+// *error (when given) names that line.
+bool LoadRegistryText(const std::string& text, std::string* error = nullptr);
+bool LoadRegistryFile(const std::string& path, std::string* error = nullptr);
+
+// REGEDIT4 text of the store, or of the key at sub_tree and everything below it. Keys and
+// values come in case-insensitive name order, so the same store always gives the same text.
+// A REG_SZ value is written as "text" only when it is exactly its text and one NUL;
+// anything else keeps every byte through hex(1):.
+std::string ExportRegistryText(const std::string& sub_tree = "");
+
+struct StoredValue {
+    bool found = false;
+    DWORD type = REG_NONE;
+    std::vector<uint8_t> bytes;
+};
+// A value as RegQueryValueExA would hand it out: type, length and bytes.
+StoredValue ReadRegistryValue(const std::string& key_path, const std::string& value_name);
+bool RegistryKeyExists(const std::string& key_path);
+// Names as stored (case preserved), in enumeration order.
+std::vector<std::string> RegistrySubkeyNames(const std::string& key_path);
+std::vector<std::string> RegistryValueNames(const std::string& key_path);
+
+// Handles handed out by RegOpenKeyA/RegCreateKeyA and not yet closed.
+int32_t OpenRegistryKeyCount();
+// RegFlushKey calls that succeeded since the last reset.
+int32_t RegistryFlushCount();
+
+// Makes RegSetValueExA fail with ERROR_ACCESS_DENIED for value_name in the key at key_path,
+// or for every value of that key when value_name is empty. A key refused as a whole also
+// makes RegCreateKeyA fail on it, whether or not it exists; RegOpenKeyA still opens it.
+// The refusals may name keys that do not exist yet; loading or resetting forgets them.
+void RefuseRegistryWrites(const std::string& key_path, const std::string& value_name = "");
