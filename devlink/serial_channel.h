@@ -12,6 +12,10 @@ typedef HANDLE ComHandle;
 typedef int ComHandle;  // file descriptor; -1 when not open
 #endif
 
+// Handle of the most recently opened port: UdComOpen sets it after a successful open,
+// UdComClose purges and closes through it.
+extern ComHandle LastComHandle;
+
 // The channel fields that every DeviceRecord embeds.
 struct ComChannel {
     uint8_t pushed_back_byte;
@@ -29,3 +33,11 @@ int32_t UdComWriteByte(ComChannel* channel, uint8_t byte);
 int32_t UdComClose();
 int32_t UdComPortName(int32_t number, char* buffer, int32_t size);
 void UdComSleep(uint32_t milliseconds);
+
+// Milliseconds of a free-running clock that wraps at 32 bits (GetTickCount on Windows);
+// only differences of two readings mean anything.
+uint32_t UdComTickCount();
+// Waits up to the given time for a byte to arrive on the channel, and returns early when
+// one does (or at once, where the platform cannot tell). Lets a reader that found nothing
+// idle instead of spinning.
+void UdComWaitReadable(ComChannel* channel, uint32_t milliseconds);

@@ -1,0 +1,190 @@
+// The serial channel over a POSIX device path: a real serial port or a pseudo-terminal.
+// Port names are looked up in the serial-name table, so "COM1" can stand for a pty.
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "devlink/device_link_testing.h"
+#include "devlink/serial_channel.h"
+#include "platform/serial_names.h"
+
+ComHandle LastComHandle = -1;
+
+namespace {
+
+// Ports opened and not yet closed; identification leaves a port open when no banner
+// came, and a test process that runs the program again must be able to free them.
+constexpr int kMaxOpenPorts = 128;
+int open_ports[kMaxOpenPorts];
+int open_port_count = 0;
+
+void RememberOpenPort(int fd) {
+    if (open_port_count < kMaxOpenPorts) open_ports[open_port_count++] = fd;
+}
+
+void ForgetOpenPort(int fd) {
+    for (int i = 0; i < open_port_count; ++i) {
+        if (open_ports[i] == fd) {
+            open_ports[i] = open_ports[--open_port_count];
+            return;
+        }
+    }
+}
+
+// The four purges of the Windows channel come down to one flush of both directions here.
+void PurgeBothDirections(int fd) { tcflush(fd, TCIOFLUSH); }
+
+void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void LogLine(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    // The lines must survive a process that is killed right after it logged.
+    fflush(stdout);
+}
+
+void ConfigureLine(int fd) {
+    termios settings{};
+    tcgetattr(fd, &settings);
+    cfmakeraw(&settings);
+    cfsetispeed(&settings, B9600);
+    cfsetospeed(&settings, B9600);
+    settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    settings.c_cflag |= CS8 | CLOCAL | CREAD;
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    tcsetattr(fd, TCSANOW, &settings);
+}
+
+void RaiseModemLine(int fd, int line) {
+    // A pseudo-terminal has no modem lines and refuses; that is no reason to fail.
+    ioctl(fd, TIOCMBIS, &line);
+}
+
+}  // namespace
+
+int32_t UdComOpen(ComChannel* channel) {
+    if (channel == nullptr) return 0;
+    LogLine("UdComOpen:  opening %s\n", channel->port_name);
+
+    const char* path = FindSerialDevicePath(channel->port_name);
+    if (path == nullptr) path = channel->port_name;
+    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) {
+        ioctl(fd, TIOCEXCL);
+        // TIOCEXCL does not bind root; the lock refuses a second opener whoever it is,
+        // as the Windows share mode 0 does.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            int error = errno;
+            close(fd);
+            fd = -1;
+            errno = error;
+        }
+    }
+    channel->handle = fd;
+    if (fd < 0) {
+        LogLine("UdComOpen:  CreateFile failed  %d\n", errno);
+        return -1;
+    }
+    LastComHandle = fd;
+    RememberOpenPort(fd);
+
+    ConfigureLine(fd);
+    RaiseModemLine(fd, TIOCM_RTS);
+    RaiseModemLine(fd, TIOCM_DTR);
+
+    // The counterpart of the read time-outs: every read returns at once with what is there.
+    int flags = fcntl(fd, F_GETFL);
+    if (flags == -1 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) == -1) {
+        LogLine("UdComOpen:  error %d setting timeouts\n", errno);
+        return -1;
+    }
+
+    UdComSleep(2000);
+    PurgeBothDirections(LastComHandle);
+    return 1;
+}
+
+int32_t UdComReadByte(ComChannel* channel, uint8_t* out) {
+    if (channel == nullptr || out == nullptr) return 0;
+    if (channel->push_back_flag == 1) {
+        channel->push_back_flag = 0;
+        *out = channel->pushed_back_byte;
+        return 1;
+    }
+    tcdrain(channel->handle);
+    ssize_t got = read(channel->handle, out, 1);
+    return got == 1 ? 1 : -1;
+}
+
+int32_t UdComUnreadByte(ComChannel* channel, uint8_t byte) {
+    if (channel == nullptr) return 0;
+    channel->pushed_back_byte = byte;
+    channel->push_back_flag = 1;
+    return 1;
+}
+
+int32_t UdComWrite(ComChannel* channel, const uint8_t* bytes, int32_t count) {
+    if (channel == nullptr || bytes == nullptr || count <= 0) return 0;
+    ssize_t written = write(channel->handle, bytes, static_cast<size_t>(count));
+    if (written < 0) return -1;
+    return written == count ? 1 : -1;
+}
+
+int32_t UdComWriteByte(ComChannel* channel, uint8_t byte) {
+    if (channel == nullptr) return 0;
+    ssize_t written = write(channel->handle, &byte, 1);
+    if (written < 0) return -1;
+    tcdrain(channel->handle);
+    return written == 1 ? 1 : -1;
+}
+
+int32_t UdComClose() {
+    PurgeBothDirections(LastComHandle);
+    if (close(LastComHandle) != 0) return -1;
+    ForgetOpenPort(LastComHandle);
+    return 1;
+}
+
+int32_t UdComPortName(int32_t number, char* buffer, int32_t size) {
+    if (buffer == nullptr || size <= 0 || number < 0 || number > 4) return 0;
+    snprintf(buffer, static_cast<size_t>(size), "COM%d", number);
+    return 1;
+}
+
+void UdComSleep(uint32_t milliseconds) {
+    timespec rest{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+    }
+}
+
+uint32_t UdComTickCount() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+void UdComWaitReadable(ComChannel* channel, uint32_t milliseconds) {
+    if (channel == nullptr) return;
+    if (channel->push_back_flag == 1) return;
+    pollfd watch{channel->handle, POLLIN, 0};
+    int ready = poll(&watch, 1, static_cast<int>(milliseconds));
+    // A hung-up or broken line reports at once and forever; sleep instead of spinning.
+    if (ready < 0 || (ready > 0 && (watch.revents & POLLIN) == 0)) UdComSleep(milliseconds);
+}
+
+void ResetSerialChannelState() {
+    for (int i = 0; i < open_port_count; ++i) close(open_ports[i]);
+    open_port_count = 0;
+    LastComHandle = -1;
+}
