@@ -1,0 +1,423 @@
+#!/usr/bin/env python3
+"""Runs Windows programs under Wine in throw-away 32-bit prefixes.
+
+One template prefix is made per build tree and copied for every run; each copy gets
+its own Wine session and, unless the caller brings a display, its own Xvfb. Wine's
+output always goes to files: Wine's service processes inherit a pipe and keep it open.
+Whatever happens, the session's Wine processes and the runner's X server are ended.
+
+    python3 wine_runner.py --e2e-dir DIR template          make the template prefix
+    python3 wine_runner.py --e2e-dir DIR run PROGRAM [ARG]  run one program, print its exit code
+"""
+
+import argparse
+import contextlib
+import fcntl
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+WINE_OVERRIDES = "mscoree,mshtml="
+TEMPLATE_NAME = "template-prefix"
+# Bump when the template's contents change, so that an old one is made anew.
+TEMPLATE_STAMP = "gyr-template 1"
+# Without a window manager, Wine's managed windows make every dialog close take seconds.
+TEMPLATE_SETTINGS = (
+    "REGEDIT4\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]\r\n"
+    "\"Graphics\"=\"x11,null\"\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"
+    "\"Managed\"=\"N\"\r\n"
+)
+PORT_COUNT = 9
+
+
+class WineError(Exception):
+    pass
+
+
+def log(message):
+    print(f"[wine_runner] {message}", file=sys.stderr, flush=True)
+
+
+def wine_version():
+    out = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                         text=True, check=False, timeout=60)
+    return out.stdout.strip()
+
+
+def windows_path(unix_path):
+    """The Z: drive of every prefix is the Unix root."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def base_environment(prefix, display):
+    env = dict(os.environ)
+    for name in ("WINELOADER", "WINESERVER", "WINEDLLPATH"):
+        env.pop(name, None)
+    env.update(WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all",
+               WINEDLLOVERRIDES=WINE_OVERRIDES)
+    if display:
+        env["DISPLAY"] = display
+    else:
+        env.pop("DISPLAY", None)
+    return env
+
+
+def processes_of_prefix(prefix):
+    """Process ids whose environment names this prefix: every Wine process of the session."""
+    needle = b"WINEPREFIX=" + os.fsencode(prefix) + b"\0"
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            with open(f"/proc/{entry}/environ", "rb") as f:
+                if needle in f.read() + b"\0":
+                    found.append(int(entry))
+        except OSError:
+            pass
+    return found
+
+
+def run_to_files(argv, env, out_path, timeout, cwd=None):
+    """Runs a command with stdout and stderr in files; returns its exit code or None on time-out."""
+    with open(out_path, "ab") as out:
+        proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                                cwd=cwd, start_new_session=True)
+        try:
+            return proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            kill_group(proc)
+            return None
+
+
+def kill_group(proc):
+    with contextlib.suppress(ProcessLookupError, PermissionError):
+        os.killpg(proc.pid, signal.SIGKILL)
+    with contextlib.suppress(Exception):
+        proc.wait(timeout=10)
+
+
+@contextlib.contextmanager
+def file_lock(path):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as f:
+        fcntl.flock(f, fcntl.LOCK_EX)
+        try:
+            yield
+        finally:
+            fcntl.flock(f, fcntl.LOCK_UN)
+
+
+def ensure_template(e2e_dir):
+    """Makes the 32-bit template prefix once; parallel callers wait on a lock."""
+    e2e_dir = os.path.abspath(e2e_dir)
+    template = os.path.join(e2e_dir, TEMPLATE_NAME)
+    stamp_path = os.path.join(template, ".gyr-template")
+    stamp = f"{TEMPLATE_STAMP}\n{wine_version()}\n"
+    with file_lock(os.path.join(e2e_dir, "template.lock")):
+        with contextlib.suppress(OSError), open(stamp_path) as f:
+            if f.read() == stamp:
+                return template
+        shutil.rmtree(template, ignore_errors=True)
+        logs = os.path.join(e2e_dir, "logs")
+        os.makedirs(logs, exist_ok=True)
+        out_path = os.path.join(logs, "template-prefix.log")
+        env = base_environment(template, None)
+        started = time.monotonic()
+        try:
+            rc = run_to_files(["wineboot", "-i"], env, out_path, timeout=300)
+            if rc != 0:
+                raise WineError(f"wineboot -i failed ({rc}); see {out_path}")
+            settings = os.path.join(e2e_dir, "template-settings.reg")
+            with open(settings, "w", newline="") as f:
+                f.write(TEMPLATE_SETTINGS)
+            rc = run_to_files(["wine", "regedit", "/S", settings], env, out_path, timeout=120)
+            if rc != 0:
+                raise WineError(f"regedit of the template settings failed ({rc}); see {out_path}")
+        finally:
+            end_session(template, env, out_path)
+        with open(stamp_path, "w") as f:
+            f.write(stamp)
+        log(f"template prefix made in {time.monotonic() - started:.1f} s: {template}")
+        return template
+
+
+def end_session(prefix, env, out_path, kill=False):
+    """Ends the prefix's Wine session (saving its registry) and leaves no process behind."""
+    if kill:
+        run_to_files(["wineserver", "-k"], env, out_path, timeout=30)
+    if run_to_files(["wineserver", "-w"], env, out_path, timeout=60) is None:
+        run_to_files(["wineserver", "-k"], env, out_path, timeout=30)
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        left = processes_of_prefix(prefix)
+        if not left:
+            return
+        time.sleep(0.2)
+    for pid in processes_of_prefix(prefix):
+        with contextlib.suppress(ProcessLookupError, PermissionError):
+            os.kill(pid, signal.SIGKILL)
+
+
+class Xvfb:
+    """An X server of our own on a free display, ended by its process id."""
+
+    def __init__(self, log_path):
+        self.log_path = log_path
+        self.proc = None
+        self.display = None
+
+    def __enter__(self):
+        fd_file = tempfile.TemporaryFile()
+        with open(self.log_path, "ab") as out:
+            # -displayfd lets the server pick a free display and tell us which.
+            self.proc = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(fd_file.fileno()), "-screen", "0", "1024x768x24",
+                 "-nolisten", "tcp"],
+                stdin=subprocess.DEVNULL, stdout=out, stderr=out, pass_fds=(fd_file.fileno(),),
+                start_new_session=True)
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            fd_file.seek(0)
+            text = fd_file.read().decode()
+            if text.endswith("\n") and text.strip().isdigit():
+                self.display = ":" + text.strip()
+                break
+            if self.proc.poll() is not None:
+                break
+            time.sleep(0.05)
+        fd_file.close()
+        if self.display is None:
+            self.close()
+            raise WineError(f"Xvfb did not start; see {self.log_path}")
+        return self
+
+    def close(self):
+        if self.proc is not None and self.proc.poll() is None:
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(self.proc.pid, signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                kill_group(self.proc)
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+class WineSession:
+    """A copy of the template prefix with one Wine session kept alive over it.
+
+    The session stays up (wineserver -p) from the first registry import until close(),
+    because HKLM\\hardware lives only as long as the session does.
+    """
+
+    def __init__(self, e2e_dir, name, display=None, own_display=True, keep=False):
+        self.e2e_dir = os.path.abspath(e2e_dir)
+        self.name = name
+        self.keep = keep
+        self.failed = False
+        self.requested_display = display
+        self.own_display = own_display
+        self.xvfb = None
+        self.display = None
+        self.prefix = None
+        self.work = None
+        self.env = None
+        self.session_started = False
+        self.background = []
+        self.port_targets = {}
+
+    # -- life cycle -------------------------------------------------------------------
+    def __enter__(self):
+        try:
+            self._start()
+        except BaseException:
+            self.failed = True
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, exc_type, exc, tb):
+        if exc_type is not None:
+            self.failed = True
+        self.close()
+        return False
+
+    def _start(self):
+        template = ensure_template(self.e2e_dir)
+        runs = os.path.join(self.e2e_dir, "runs")
+        os.makedirs(runs, exist_ok=True)
+        self.work = os.path.join(runs, self.name)
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        self.prefix = os.path.join(self.work, "prefix")
+        subprocess.run(["cp", "-a", template, self.prefix], check=True, timeout=300)
+        os.makedirs(self.path("ports"))
+        if self.own_display:
+            self.xvfb = Xvfb(self.path("xvfb.log")).__enter__()
+            self.display = self.xvfb.display
+        else:
+            self.display = self.requested_display
+        self.env = base_environment(self.prefix, self.display)
+
+    def path(self, *parts):
+        return os.path.join(self.work, *parts)
+
+    def close(self):
+        try:
+            for proc in self.background:
+                if proc.poll() is None:
+                    kill_group(proc)
+            if self.prefix and self.env:
+                end_session(self.prefix, self.env, self.path("wineserver.log"),
+                            kill=self.session_started)
+        finally:
+            if self.xvfb is not None:
+                self.xvfb.close()
+                self.xvfb = None
+            if self.work and os.path.isdir(self.work):
+                if self.failed or self.keep:
+                    log(f"kept {self.work}")
+                else:
+                    shutil.rmtree(self.prefix, ignore_errors=True)
+
+    # -- before the session -----------------------------------------------------------
+    def set_ports(self, targets):
+        """Lists COM1..COM9 so Wine hands none of the host's devices out, each linked to
+        targets[n] (a device path) or to a socket file, which CreateFile refuses at once.
+        Must be called before the session starts: Wine links the ports at start-up."""
+        if self.session_started:
+            raise WineError("ports must be set before the session starts")
+        lines = []
+        for n in range(1, PORT_COUNT + 1):
+            link = self.path("ports", f"com{n}")
+            target = targets.get(n)
+            if target is None:
+                target = self.path("ports", f"nodevice{n}.sock")
+                sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+                sock.bind(target)
+                sock.close()
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(link)
+            os.symlink(target, link)
+            self.port_targets[n] = target
+            lines.append(f'"COM{n}"="{reg_escape(link)}"')
+        self.append_system_reg("Software\\Wine\\Ports", lines)
+
+    def relink_port(self, n, target):
+        """Points a listed port at a new device; the link itself stays where Wine put it."""
+        link = self.path("ports", f"com{n}")
+        os.unlink(link)
+        os.symlink(target, link)
+        self.port_targets[n] = target
+
+    def append_system_reg(self, key, value_lines):
+        """Adds a key with values to the machine hive of a prefix whose session is down."""
+        if self.session_started:
+            raise WineError("the machine hive can only be edited between sessions")
+        escaped = key.replace("\\", "\\\\")
+        with open(os.path.join(self.prefix, "system.reg"), "a", newline="\n") as f:
+            f.write(f"\n[{escaped}] 1700000000\n")
+            for line in value_lines:
+                f.write(line + "\n")
+
+    def install_joystick_driver(self, dll_path):
+        """Registers a driver DLL under the name Wine's joystick capabilities report."""
+        target_dir = os.path.join(self.prefix, "drive_c", "gyrtest")
+        os.makedirs(target_dir, exist_ok=True)
+        shutil.copy2(dll_path, os.path.join(target_dir, "test_driver.dll"))
+        self.append_system_reg("Software\\Microsoft\\Windows NT\\CurrentVersion\\Joystick",
+                               ['"DINPUT.DLL"="C:\\\\gyrtest\\\\test_driver.dll"'])
+
+    # -- the session ------------------------------------------------------------------
+    def start_session(self):
+        if self.session_started:
+            return
+        rc = run_to_files(["wineserver", "-p"], self.env, self.path("wineserver.log"), timeout=60)
+        if rc != 0:
+            raise WineError(f"wineserver -p failed ({rc})")
+        self.session_started = True
+        # The first program brings up the session's services and links the ports.
+        rc = run_to_files(["wine", "cmd", "/c", "exit"], self.env, self.path("wine-start.log"),
+                          timeout=120)
+        if rc != 0:
+            raise WineError(f"the Wine session did not start ({rc})")
+
+    def import_reg(self, reg_path, timeout=120):
+        self.start_session()
+        rc = run_to_files(["wine", "regedit", "/S", reg_path], self.env, self.path("regedit.log"),
+                          timeout=timeout, cwd=self.work)
+        if rc != 0:
+            raise WineError(f"regedit /S {reg_path} failed ({rc})")
+
+    def run(self, argv, timeout, log_name="program", extra_env=None):
+        """Runs a program to its end; returns its exit code (None when it was killed)."""
+        self.start_session()
+        env = dict(self.env, **(extra_env or {}))
+        return run_to_files(["wine"] + list(argv), env, self.path(f"{log_name}.log"),
+                            timeout=timeout, cwd=self.work)
+
+    def spawn(self, argv, log_name, extra_env=None):
+        """Starts a program in the background; close() ends it if it is still running."""
+        self.start_session()
+        env = dict(self.env, **(extra_env or {}))
+        out = open(self.path(f"{log_name}.log"), "ab")
+        try:
+            proc = subprocess.Popen(["wine"] + list(argv), env=env, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=out, cwd=self.work, start_new_session=True)
+        finally:
+            out.close()
+        self.background.append(proc)
+        return proc
+
+    def end_session(self):
+        """Ends the session so that system.reg holds what the programs wrote."""
+        for proc in self.background:
+            if proc.poll() is None:
+                kill_group(proc)
+        end_session(self.prefix, self.env, self.path("wineserver.log"), kill=self.session_started)
+        self.session_started = False
+
+    def system_reg(self):
+        return os.path.join(self.prefix, "system.reg")
+
+
+def reg_escape(text):
+    return text.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--e2e-dir", required=True, help="where the template and the runs live")
+    sub = parser.add_subparsers(dest="command", required=True)
+    sub.add_parser("template", help="make the template prefix (once)")
+    run = sub.add_parser("run", help="run one program in a fresh prefix copy")
+    run.add_argument("--timeout", type=float, default=60)
+    run.add_argument("--keep", action="store_true", help="keep the prefix copy")
+    run.add_argument("program")
+    run.add_argument("args", nargs="*")
+    args = parser.parse_args()
+    if args.command == "template":
+        print(ensure_template(args.e2e_dir))
+        return 0
+    own = not os.environ.get("DISPLAY")
+    with WineSession(args.e2e_dir, "cli", display=os.environ.get("DISPLAY"), own_display=own,
+                     keep=args.keep) as session:
+        session.set_ports({})
+        rc = session.run([os.path.abspath(args.program)] + args.args, timeout=args.timeout)
+        print("timeout" if rc is None else rc)
+        if rc != 0:
+            session.failed = True
+        return 0 if rc == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
