@@ -6,6 +6,39 @@
 
 #include "platform/win32.h"
 
+constexpr uint32_t kHwConfigSize = 112;   // JOYREGHWCONFIG
+constexpr uint32_t kOemConfigSize = 28;   // the controller's OEM configuration record
+constexpr uint32_t kNameBufferSize = 260; // paths, value names and slot text values
+constexpr uint32_t kJoyCapsSize = 404;    // JOYCAPSA
+constexpr int32_t kSlotCount = 16;
+
+extern const char kJoystickRootPath[];
+extern const char kCurrentSettingsKeyName[];
+extern const char kJoystickSettingsKeyName[];
+// Each held in a zero-filled 260-byte buffer: REG_SZ writes pass the whole buffer.
+extern const char kTypeKeyName[kNameBufferSize];  // "\Tessaline"
+extern const char kTypeName[kNameBufferSize];     // "Tessaline"
+extern const char kCalloutName[kNameBufferSize];  // "tesln.vxd"
+extern const char kEmptyName[kNameBufferSize];
+// Value-name templates; "%d" takes slot + 1.
+extern const char kConfigurationTemplate[];
+extern const char kOemNameTemplate[];
+extern const char kOemCalloutTemplate[];
+extern const char kOemConfigurationTemplate[];
+extern const char kOemDataValueName[];
+extern const uint8_t kDefaultOemConfig[kOemConfigSize];
+
+// Hands out the open driver key (the joystick root's subkey named by JOYCAPSA.szRegKey)
+// and returns 1, or returns 0 and leaves driver_key untouched. The caller closes the key.
 int32_t OpenJoystickDriverKey(HKEY* driver_key);
 int32_t FillHwConfigTenBit(uint8_t record[112]);
 int32_t FillHwConfigFullRange(uint8_t record[112]);
+
+// Formats a per-joystick value name: slot 0 gives joystick 1.
+void FormatSlotValueName(const char* name_template, int32_t slot, char name[kNameBufferSize]);
+// "JoystickSettings\Tessaline", relative to the driver key.
+void BuildTypeSettingsPath(char path[kNameBufferSize]);
+// The length to write under the length rule: the stored length as a query into a full-size
+// buffer reports it, but never more than full_size, and never fewer than the content_size
+// bytes that the new contents need (then the full size).
+DWORD LengthByRule(HKEY key, const char* value_name, DWORD full_size, DWORD content_size);

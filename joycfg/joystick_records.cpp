@@ -1,0 +1,117 @@
+// Joystick registry records and paths, and the lookup of the joystick driver's key.
+#include "joycfg/joystick_records.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+static_assert(sizeof(JOYCAPSA) == kJoyCapsSize);
+static_assert(offsetof(JOYCAPSA, szRegKey) == 112);
+
+const char kJoystickRootPath[] = "System\\CurrentControlSet\\Control\\MediaResources\\Joystick";
+const char kCurrentSettingsKeyName[] = "CurrentJoystickSettings";
+const char kJoystickSettingsKeyName[] = "JoystickSettings";
+const char kTypeKeyName[kNameBufferSize] = "\\Tessaline";
+const char kTypeName[kNameBufferSize] = "Tessaline";
+const char kCalloutName[kNameBufferSize] = "tesln.vxd";
+const char kEmptyName[kNameBufferSize] = "";
+const char kConfigurationTemplate[] = "Joystick%dConfiguration";
+const char kOemNameTemplate[] = "Joystick%dOEMName";
+const char kOemCalloutTemplate[] = "Joystick%dOEMCallout";
+const char kOemConfigurationTemplate[] = "Joystick%dOEMConfiguration";
+const char kOemDataValueName[] = "OEMDATA";
+
+// 2000, 60000, eight 0xFF bytes, "COM1", "XYZRUV".
+const uint8_t kDefaultOemConfig[kOemConfigSize] = {
+    0xD0, 0x07, 0x00, 0x00, 0x60, 0xEA, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0x43, 0x4F, 0x4D, 0x31, 0x00, 0x58, 0x59, 0x5A, 0x52, 0x55, 0x56, 0x00,
+};
+
+namespace {
+
+// JOYREGHWCONFIG byte offsets.
+constexpr uint32_t kFlagsOffset = 0;
+constexpr uint32_t kNumButtonsOffset = 4;
+constexpr uint32_t kUsageOffset = 8;
+constexpr uint32_t kMaxOffset = 36;
+constexpr uint32_t kCenterOffset = 60;
+constexpr uint32_t kCalFlagsOffset = 100;
+constexpr uint32_t kTypeOffset = 104;
+
+constexpr uint32_t kHasZRUV = 0x00000001 | 0x00080000 | 0x00800000 | 0x01000000;
+constexpr uint32_t kUsagePresentOem = 2 | 4;
+constexpr uint32_t kCalibratedAll = 1 | 2 | 4 | 8 | 16;
+
+void PutWord(uint8_t* record, uint32_t offset, uint32_t value) {
+    record[offset] = static_cast<uint8_t>(value);
+    record[offset + 1] = static_cast<uint8_t>(value >> 8);
+    record[offset + 2] = static_cast<uint8_t>(value >> 16);
+    record[offset + 3] = static_cast<uint8_t>(value >> 24);
+}
+
+int32_t FillHwConfig(uint8_t* record, uint32_t maximum, uint32_t center) {
+    if (record == nullptr) return 0;
+    PutWord(record, kFlagsOffset, kHasZRUV);
+    PutWord(record, kNumButtonsOffset, 7);
+    PutWord(record, kUsageOffset, kUsagePresentOem);
+    for (uint32_t axis = 0; axis < 6; ++axis) {
+        PutWord(record, kMaxOffset + 4 * axis, maximum);
+        PutWord(record, kCenterOffset + 4 * axis, center);
+    }
+    PutWord(record, kCalFlagsOffset, kCalibratedAll);
+    PutWord(record, kTypeOffset, 1000);
+    return 1;
+}
+
+}  // namespace
+
+int32_t FillHwConfigTenBit(uint8_t record[112]) { return FillHwConfig(record, 1023, 512); }
+
+int32_t FillHwConfigFullRange(uint8_t record[112]) { return FillHwConfig(record, 65535, 32767); }
+
+void FormatSlotValueName(const char* name_template, int32_t slot, char name[kNameBufferSize]) {
+    std::snprintf(name, kNameBufferSize, name_template, static_cast<int>(slot + 1));
+}
+
+void BuildTypeSettingsPath(char path[kNameBufferSize]) {
+    std::snprintf(path, kNameBufferSize, "%s%s", kJoystickSettingsKeyName, kTypeKeyName);
+}
+
+DWORD LengthByRule(HKEY key, const char* value_name, DWORD full_size, DWORD content_size) {
+    uint8_t scratch[kNameBufferSize];
+    if (full_size > sizeof scratch) full_size = sizeof scratch;
+    DWORD length = full_size;
+    RegQueryValueExA(key, value_name, nullptr, nullptr, scratch, &length);
+    // A stored value longer than the buffer would have the write read past it, and a shorter
+    // one than the new contents would cut them: both get the full size.
+    if (length > full_size || length < content_size) length = full_size;
+    return length;
+}
+
+int32_t OpenJoystickDriverKey(HKEY* driver_key) {
+    if (driver_key == nullptr) return 0;
+    JOYCAPSA* caps = static_cast<JOYCAPSA*>(std::malloc(kJoyCapsSize));
+    if (caps == nullptr) return 0;
+    std::memset(caps, 0, kJoyCapsSize);
+    if (joyGetDevCapsA(static_cast<UINT_PTR>(-1), caps, kJoyCapsSize) != JOYERR_NOERROR) {
+        std::free(caps);
+        return 0;
+    }
+    // szRegKey is 32 characters with no promise of a terminator.
+    char name[sizeof caps->szRegKey + 1];
+    std::memcpy(name, caps->szRegKey, sizeof caps->szRegKey);
+    name[sizeof caps->szRegKey] = 0;
+    std::free(caps);
+    // An empty name would open the joystick root itself in place of a driver key.
+    if (name[0] == 0) return 0;
+
+    HKEY root = nullptr;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kJoystickRootPath, &root) != ERROR_SUCCESS) return 0;
+    HKEY driver = nullptr;
+    const LONG opened = RegOpenKeyA(root, name, &driver);
+    RegCloseKey(root);
+    if (opened != ERROR_SUCCESS) return 0;
+    *driver_key = driver;
+    return 1;
+}

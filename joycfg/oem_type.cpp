@@ -1,0 +1,88 @@
+// Registration of the controller as the joystick driver's OEM type "Tessaline".
+#include "joycfg/oem_type.h"
+
+#include <cstring>
+
+#include "joycfg/joystick_records.h"
+
+namespace {
+
+const char kOemTypesPath[] =
+    "System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM";
+
+constexpr uint32_t kOemFieldSize = 250;
+
+// Both fields zero-filled behind the text: each value is written with all 250 bytes.
+struct OemText {
+    char name[kOemFieldSize];
+    char text[kOemFieldSize];
+};
+
+const OemText kOemTexts[] = {
+    {"OEMCALLOUT", "tesln.vxd"},
+    {"OEMNAME", "Brennick Gyrelle"},
+    {"OEMXYLabel", "L/R U/D"},
+    {"OEMZLabel", "In/Out"},
+    {"OEMRLabel", "Pitch"},
+    {"OEMULabel", "Yaw"},
+    {"OEMVLabel", "Roll"},
+    {"OEMTestMoveDesc", "Test the Gyrelle"},
+    {"OEMTestButtonDesc", "Only buttons A, B, C and D are shown"},
+    {"OEMTestMoveCap", "Ball"},
+    {"OEMTestButtonCap", "Buttons"},
+    {"OEMTestWinCap", "Test Gyrelle"},
+    {"OEMCalWinCap", "Gyrelle Calibration"},
+    {"OEMCal1", "Let go of the ball and then press one of buttons A to D"},
+    {"OEMCal2",
+     "Push the ball to both extremes in both the X and Y directions and then press one of "
+     "buttons A to D"},
+    {"OEMCal3", "Again, let go of the ball and press one of buttons A to D"},
+    {"OEMCal4",
+     "Push and pull the ball to its extremes along the Z axis and then press one of buttons "
+     "A to D"},
+    {"OEMCal5",
+     "Twist the ball as far as it will go in both directions around the X axis and then "
+     "press one of buttons A to D"},
+    {"OEMCal6",
+     "Twist the ball as far as it will go in both directions around the Y axis and then "
+     "press one of buttons A to D"},
+    {"OEMCal7",
+     "Twist the ball as far as it will go in both directions around the Z axis and then "
+     "press one of buttons A to D"},
+    {"OEMCal12",
+     "You have calibrated your Gyrelle. To Test click Test.  To save your calibration "
+     "settings, click Finish"},
+};
+static_assert(sizeof kOemTexts / sizeof kOemTexts[0] == 21);
+
+}  // namespace
+
+int32_t RegisterOemType() {
+    HKEY oem_types = nullptr;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kOemTypesPath, &oem_types) != ERROR_SUCCESS) return 0;
+    HKEY oem_type = nullptr;
+    const LONG created = RegCreateKeyA(oem_types, kTypeKeyName, &oem_type);
+    RegCloseKey(oem_types);
+    if (created != ERROR_SUCCESS) return 0;
+
+    // Whatever length another program stored, the record goes out whole.
+    const DWORD length = LengthByRule(oem_type, kOemDataValueName, kHwConfigSize, kHwConfigSize);
+    uint8_t record[kHwConfigSize];
+    std::memset(record, 0, sizeof record);
+    FillHwConfigFullRange(record);
+    if (RegSetValueExA(oem_type, kOemDataValueName, 0, REG_BINARY, record, length) !=
+        ERROR_SUCCESS) {
+        RegCloseKey(oem_type);
+        return 0;
+    }
+    for (const OemText& entry : kOemTexts) {
+        if (RegSetValueExA(oem_type, entry.name, 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(entry.text), kOemFieldSize) != ERROR_SUCCESS) {
+            RegCloseKey(oem_type);
+            return 0;
+        }
+    }
+    RegCloseKey(oem_type);
+    RegFlushKey(HKEY_LOCAL_MACHINE);
+    return 1;
+}
