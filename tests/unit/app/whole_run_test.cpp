@@ -1,0 +1,448 @@
+// The whole program, from WinMain to its exit code, against a machine described by a .reg
+// fixture, the joystick driver stand-in, the headless window manager and, where a
+// controller is attached, the controller simulator on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/installer.h"
+#include "devlink/device_link_testing.h"
+#include "platform/joystick_driver.h"
+#include "platform/registry_store.h"
+#include "platform/serial_names.h"
+#include "tests/unit/app/controller_line.h"
+
+namespace {
+
+const std::string kFixtures = GYR_SOURCE_DIR "/tests/fixtures/";
+const std::string kAppFixtures = GYR_SOURCE_DIR "/tests/unit/app/fixtures/";
+
+const std::string kDriverKey = "System\\CurrentControlSet\\Control\\MediaResources\\Joystick\\DINPUT.DLL";
+const std::string kCurrentSettingsKey = kDriverKey + "\\CurrentJoystickSettings";
+const std::string kTypeSettingsKey = kDriverKey + "\\JoystickSettings\\Tessaline";
+const std::string kOemTypeKey =
+    "System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM\\"
+    "Tessaline";
+
+const HINSTANCE kInstance = reinterpret_cast<HINSTANCE>(0x00400000);
+
+std::vector<uint8_t> LittleEndianWords(std::initializer_list<uint32_t> words) {
+    std::vector<uint8_t> bytes;
+    for (uint32_t word : words)
+        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<uint8_t>(word >> shift));
+    return bytes;
+}
+
+// JOYREGHWCONFIG: flags, buttons, usage, six minima, six maxima, six centres, four POV
+// words, calibration flags, type, reserved.
+const std::vector<uint8_t> kFullRangeRecord = LittleEndianWords({
+    0x01880001, 7, 6,
+    0, 0, 0, 0, 0, 0,
+    65535, 65535, 65535, 65535, 65535, 65535,
+    32767, 32767, 32767, 32767, 32767, 32767,
+    0, 0, 0, 0,
+    31, 1000, 0});
+const std::vector<uint8_t> kTenBitRecord = LittleEndianWords({
+    0x01880001, 7, 6,
+    0, 0, 0, 0, 0, 0,
+    1023, 1023, 1023, 1023, 1023, 1023,
+    512, 512, 512, 512, 512, 512,
+    0, 0, 0, 0,
+    31, 1000, 0});
+
+// The 28-byte OEM configuration record naming COM<digit>.
+std::vector<uint8_t> OemRecordNaming(char digit) {
+    return {0xD0, 0x07, 0x00, 0x00, 0x60, 0xEA, 0x00, 0x00,
+            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+            0x43, 0x4F, 0x4D, static_cast<uint8_t>(digit), 0x00,
+            0x58, 0x59, 0x5A, 0x52, 0x55, 0x56, 0x00};
+}
+
+std::vector<uint8_t> ZeroFilled(const std::string& text, size_t size) {
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    bytes.resize(size, 0);
+    return bytes;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> names) {
+    auto lower = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    std::sort(names.begin(), names.end(),
+              [&](const std::string& a, const std::string& b) { return lower(a) < lower(b); });
+    return names;
+}
+
+void ExpectValue(const std::string& key, const std::string& name, DWORD type,
+                 const std::vector<uint8_t>& bytes) {
+    StoredValue value = ReadRegistryValue(key, name);
+    ASSERT_TRUE(value.found) << key << " \\ " << name;
+    EXPECT_EQ(value.type, type) << key << " \\ " << name;
+    EXPECT_EQ(value.bytes, bytes) << key << " \\ " << name;
+}
+
+// What a finished install leaves for the joystick driver: joystick 1 configured with the
+// given record, and every joystick's type settings naming COM<port_digit>.
+void ExpectInstalledRegistry(const std::vector<uint8_t>& joystick1_record, char port_digit) {
+    ExpectValue(kCurrentSettingsKey, "Joystick1Configuration", REG_BINARY, joystick1_record);
+    ExpectValue(kCurrentSettingsKey, "Joystick1OEMName", REG_SZ, ZeroFilled("Tessaline", 260));
+    ExpectValue(kCurrentSettingsKey, "Joystick1OEMCallout", REG_SZ, ZeroFilled("tesln.vxd", 260));
+    EXPECT_EQ(Sorted(RegistryValueNames(kCurrentSettingsKey)),
+              (std::vector<std::string>{"Joystick1Configuration", "Joystick1OEMCallout",
+                                        "Joystick1OEMName"}));
+    for (int joystick = 1; joystick <= 16; ++joystick) {
+        std::string prefix = "Joystick" + std::to_string(joystick);
+        ExpectValue(kTypeSettingsKey, prefix + "Configuration", REG_BINARY, kFullRangeRecord);
+        ExpectValue(kTypeSettingsKey, prefix + "OEMConfiguration", REG_BINARY,
+                    OemRecordNaming(port_digit));
+    }
+    EXPECT_EQ(RegistryValueNames(kTypeSettingsKey).size(), 32u);
+    ExpectValue(kOemTypeKey, "OEMDATA", REG_BINARY, kFullRangeRecord);
+    ExpectValue(kOemTypeKey, "OEMNAME", REG_SZ, ZeroFilled("Brennick Gyrelle", 250));
+}
+
+struct RunResult {
+    int exit_code;
+    std::vector<std::string> opened_ports;  // from the serial channel's "opening" lines
+};
+
+// Every COMn leads to a path that does not exist, so an open fails at once, until a test
+// puts the simulator's line on one of them.
+class WholeRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetDeviceLinkState();
+        ClearSerialDevicePaths();
+        for (int n = 1; n <= 9; ++n) {
+            std::string name = "COM" + std::to_string(n);
+            SetSerialDevicePath(name.c_str(), ("/nonexistent/gyrsetup-test/" + name).c_str());
+        }
+        ResetRegistryStore();
+        ResetJoystickDriver();
+        ResetWindowing(WindowingScript{});
+    }
+
+    void TearDown() override {
+        ResetDeviceLinkState();
+        ClearSerialDevicePaths();
+    }
+
+    void LoadMachine(const std::string& path) {
+        std::string error;
+        ASSERT_TRUE(LoadRegistryFile(path, &error)) << error;
+    }
+
+    RunResult Run(const WindowingScript& script, int show_command = SW_SHOWNORMAL) {
+        ResetWindowing(script);
+        ::testing::internal::CaptureStdout();
+        char command_line[] = "";
+        int exit_code = WinMain(kInstance, nullptr, command_line, show_command);
+        std::string output = ::testing::internal::GetCapturedStdout();
+        RunResult result{exit_code, {}};
+        const std::string marker = "UdComOpen:  opening ";
+        for (size_t at = output.find(marker); at != std::string::npos;
+             at = output.find(marker, at + 1)) {
+            size_t start = at + marker.size();
+            result.opened_ports.push_back(output.substr(start, output.find('\n', start) - start));
+        }
+        return result;
+    }
+
+    static void ExpectNothingLeftOpen() {
+        EXPECT_EQ(OpenRegistryKeyCount(), 0);
+        EXPECT_EQ(OpenJoystickDriverCount(), 0);
+    }
+};
+
+UserStep Select(int32_t index) { return UserStep{UserAction::kSelectListIndex, index}; }
+const UserStep kEnter{UserAction::kPressEnter, 0};
+const UserStep kEscape{UserAction::kPressEscape, 0};
+const UserStep kClickOk{UserAction::kClickOk, 0};
+const UserStep kCloseBox{UserAction::kClickCloseBox, 0};
+
+struct WholeRunCase {
+    const char* name;
+    std::string fixture;
+    int32_t controller_port;  // 0: no controller on any port
+    std::vector<UserStep> steps;
+    int32_t client_height;  // 0: the empty client area Wine gives the zero-size window
+    bool destroy_before_first_paint;
+    // What should happen.
+    std::vector<std::string> opened_ports;
+    int32_t dialog_template;
+    std::vector<std::string> list_entries;
+    int32_t list_selection;
+    int32_t notifications;
+    bool joystick1_ten_bit;
+    char slot_port_digit;
+    int32_t paints;
+};
+
+const WholeRunCase kWholeRuns[] = {
+    {"NoPortCounted", kFixtures + "machine_no_ports.reg", 0, {kClickOk}, 0, false,
+     {}, 101, {}, CB_ERR, 5, true, '1', 0},
+    {"ControllerOnPortThreeOfFour", kFixtures + "machine_four_ports.reg", 3,
+     {kEscape, kCloseBox, kEnter}, 40, false,
+     {"COM1", "COM2", "COM3"}, 111, {}, CB_ERR, 6, false, '3', 1},
+    {"NotFoundUserPicksCom3", kFixtures + "machine_four_ports.reg", 0, {Select(2), kClickOk}, 0,
+     false, {"COM1", "COM2", "COM3", "COM4"}, 101, {"COM1", "COM2", "COM3", "COM4"}, 2, 9, true,
+     '3', 0},
+    {"EscapeIgnoredEnterConfirmsPreselectedPort", kFixtures + "machine_two_ports.reg", 0,
+     {kEscape, kCloseBox, kEnter}, 40, false, {"COM1", "COM2", "COM3", "COM4"}, 101,
+     {"COM1", "COM2", "COM3", "COM4"}, 0, 9, true, '1', 1},
+    {"EightPortsCountedOnlySixNamed", kAppFixtures + "machine_eight_ports.reg", 0,
+     {Select(5), kClickOk}, 0, false, {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"}, 101,
+     {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"}, 5, 13, true, '6', 0},
+    {"DestroyBeforeFirstPaint", kFixtures + "machine_no_ports.reg", 0, {kEnter}, 40, true,
+     {}, 101, {}, CB_ERR, 5, true, '1', 0},
+};
+
+void PrintTo(const WholeRunCase& c, std::ostream* out) { *out << c.name; }
+
+class WholeRunTable : public WholeRun, public ::testing::WithParamInterface<WholeRunCase> {};
+
+TEST_P(WholeRunTable, InstallsAndExitsWithZero) {
+    const WholeRunCase& c = GetParam();
+    LoadMachine(c.fixture);
+    ControllerLine controller;
+    if (c.controller_port != 0) {
+        ASSERT_TRUE(controller.Start()) << controller.error();
+        std::string name = "COM" + std::to_string(c.controller_port);
+        ASSERT_EQ(SetSerialDevicePath(name.c_str(), controller.device_path().c_str()), 1);
+    }
+    WindowingScript script;
+    script.steps = c.steps;
+    script.client_height = c.client_height;
+    script.destroy_before_first_paint = c.destroy_before_first_paint;
+
+    RunResult run = Run(script);
+
+    EXPECT_EQ(run.exit_code, 0);
+    const WindowingLog& log = GetWindowingLog();
+    EXPECT_TRUE(log.problems.empty()) << log.problems.front();
+    EXPECT_EQ(run.opened_ports, c.opened_ports);
+    ASSERT_EQ(log.dialogs.size(), 1u);
+    const ShownDialog& dialog = log.dialogs[0];
+    EXPECT_EQ(dialog.template_id, c.dialog_template);
+    EXPECT_EQ(dialog.instance, kInstance);
+    EXPECT_NE(dialog.owner, nullptr);
+    EXPECT_EQ(dialog.init_param, 0);
+    EXPECT_EQ(dialog.init_dialog_result, 1);
+    EXPECT_TRUE(dialog.ended);
+    EXPECT_EQ(dialog.end_result, 2);
+    EXPECT_EQ(dialog.list_entries, c.list_entries);
+    EXPECT_EQ(dialog.list_selection, c.list_selection);
+    EXPECT_EQ(JoystickBroadcastCount(), c.notifications);
+    std::vector<uint32_t> codes;
+    for (int32_t i = 0; i < c.notifications; ++i) codes.insert(codes.end(), {0x903, 0x802});
+    EXPECT_EQ(JoystickDriverMessageCodes(), codes);
+    EXPECT_EQ(log.paints_dispatched, c.paints);
+    ExpectInstalledRegistry(c.joystick1_ten_bit ? kTenBitRecord : kFullRangeRecord,
+                            c.slot_port_digit);
+    ExpectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, WholeRunTable, ::testing::ValuesIn(kWholeRuns),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WholeRun, WithoutJoystickDriverTheInstallStillRunsToTheDialog) {
+    LoadMachine(kFixtures + "machine_no_driver.reg");
+    SetJoystickDriverPresent(false);
+    std::string before = ExportRegistryText();
+    WindowingScript script;
+    script.steps = {kClickOk};
+
+    RunResult run = Run(script);
+
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.opened_ports, (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
+    const WindowingLog& log = GetWindowingLog();
+    EXPECT_TRUE(log.problems.empty());
+    ASSERT_EQ(log.dialogs.size(), 1u);
+    EXPECT_EQ(log.dialogs[0].template_id, 101);
+    EXPECT_EQ(log.dialogs[0].list_entries, (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
+    // No slot could be read, so nothing was preselected.
+    EXPECT_EQ(log.dialogs[0].list_selection, CB_ERR);
+    EXPECT_TRUE(log.dialogs[0].ended);
+    EXPECT_EQ(JoystickBroadcastCount(), 0);
+    EXPECT_TRUE(JoystickDriverMessageCodes().empty());
+    EXPECT_EQ(ExportRegistryText(), before);
+    ExpectNothingLeftOpen();
+}
+
+TEST_F(WholeRun, ControllerOnPortTwoAfterSilentPortOne) {
+    LoadMachine(kFixtures + "machine_two_ports.reg");
+    ControllerLine silent;
+    ControllerLine controller;
+    ASSERT_TRUE(silent.Start(/*silent=*/true)) << silent.error();
+    ASSERT_TRUE(controller.Start()) << controller.error();
+    ASSERT_EQ(SetSerialDevicePath("COM1", silent.device_path().c_str()), 1);
+    ASSERT_EQ(SetSerialDevicePath("COM2", controller.device_path().c_str()), 1);
+    WindowingScript script;
+    script.steps = {kClickOk};
+
+    RunResult run = Run(script);
+
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.opened_ports, (std::vector<std::string>{"COM1", "COM2"}));
+    ASSERT_EQ(GetWindowingLog().dialogs.size(), 1u);
+    EXPECT_EQ(GetWindowingLog().dialogs[0].template_id, 111);
+    EXPECT_EQ(JoystickBroadcastCount(), 1 + 2 + 2);
+    ExpectInstalledRegistry(kFullRangeRecord, '2');
+    ExpectNothingLeftOpen();
+    // The port that answered was closed again; the silent one stays open until the end.
+    EXPECT_TRUE(controller.IsFree());
+    EXPECT_FALSE(silent.IsFree());
+}
+
+TEST_F(WholeRun, MainWindowIsTheZeroSizeOverlappedWindowOfTheInstallerClass) {
+    LoadMachine(kFixtures + "machine_no_ports.reg");
+    WindowingScript script;
+    script.steps = {kClickOk};
+
+    RunResult run = Run(script, SW_SHOWDEFAULT);
+
+    EXPECT_EQ(run.exit_code, 0);
+    const WindowingLog& log = GetWindowingLog();
+    ASSERT_EQ(log.registered_classes.size(), 1u);
+    const WNDCLASSA& window_class = log.registered_classes[0];
+    EXPECT_EQ(window_class.style, 0x0003u);  // CS_HREDRAW | CS_VREDRAW
+    EXPECT_EQ(window_class.lpfnWndProc, &MainWindowProc);
+    EXPECT_EQ(window_class.cbClsExtra, 0);
+    EXPECT_EQ(window_class.cbWndExtra, 0);
+    EXPECT_EQ(window_class.hInstance, kInstance);
+    EXPECT_EQ(window_class.hIcon, StandInSystemIcon(106));
+    EXPECT_EQ(window_class.hCursor, StandInSystemCursor(32512));
+    EXPECT_EQ(window_class.hbrBackground, reinterpret_cast<HBRUSH>(GetStockObject(0)));
+    EXPECT_EQ(window_class.lpszMenuName, nullptr);
+    EXPECT_STREQ(window_class.lpszClassName, "Tessaline Joystick Test Program");
+
+    ASSERT_EQ(log.created_windows.size(), 1u);
+    const CreatedWindow& window = log.created_windows[0];
+    EXPECT_EQ(window.class_name, "Tessaline Joystick Test Program");
+    EXPECT_EQ(window.title, "Gyrelle Detection Program");
+    EXPECT_EQ(window.ex_style, 0u);
+    EXPECT_EQ(window.style, 0x00CF0000u);  // overlapped window, not yet visible
+    EXPECT_EQ(window.x, static_cast<int>(0x80000000));
+    EXPECT_EQ(window.y, static_cast<int>(0x80000000));
+    EXPECT_EQ(window.width, 0);
+    EXPECT_EQ(window.height, 0);
+    EXPECT_EQ(window.parent, nullptr);
+    EXPECT_EQ(window.menu, nullptr);
+    EXPECT_EQ(window.instance, kInstance);
+    EXPECT_EQ(window.param, nullptr);
+    EXPECT_EQ(log.show_commands, (std::vector<int>{SW_SHOWDEFAULT}));
+}
+
+// The program must end by itself whatever the window manager does with its window.
+struct ExitCase {
+    const char* name;
+    int32_t client_width;
+    int32_t client_height;
+    int show_command;
+    bool destroy_before_first_paint;
+    int32_t paints;
+};
+
+const ExitCase kExitCases[] = {
+    {"FirstPaint", 108, 40, SW_SHOWNORMAL, false, 1},
+    {"EmptyClientArea", 108, 0, SW_SHOWNORMAL, false, 0},
+    {"NoClientAreaAtAll", 0, 0, SW_SHOWNORMAL, false, 0},
+    {"StartedHidden", 108, 40, SW_HIDE, false, 0},
+    {"DestroyedBeforeFirstPaint", 108, 40, SW_SHOWNORMAL, true, 0},
+    {"DestroyedWithEmptyClientArea", 108, 0, SW_SHOWNORMAL, true, 0},
+};
+
+void PrintTo(const ExitCase& c, std::ostream* out) { *out << c.name; }
+
+class ExitTable : public WholeRun, public ::testing::WithParamInterface<ExitCase> {};
+
+TEST_P(ExitTable, EndsWithExitCodeZero) {
+    const ExitCase& c = GetParam();
+    LoadMachine(kFixtures + "machine_no_ports.reg");
+    WindowingScript script;
+    script.steps = {kClickOk};
+    script.client_width = c.client_width;
+    script.client_height = c.client_height;
+    script.destroy_before_first_paint = c.destroy_before_first_paint;
+
+    RunResult run = Run(script, c.show_command);
+
+    EXPECT_EQ(run.exit_code, 0);
+    const WindowingLog& log = GetWindowingLog();
+    EXPECT_TRUE(log.problems.empty()) << log.problems.front();
+    EXPECT_EQ(log.paints_dispatched, c.paints);
+    ASSERT_EQ(log.dialogs.size(), 1u);
+    EXPECT_TRUE(log.dialogs[0].ended);
+}
+
+INSTANTIATE_TEST_SUITE_P(Exits, ExitTable, ::testing::ValuesIn(kExitCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WholeRun, WindowThatCannotBeCreatedEndsWithNonZeroExitAndInstallsNothing) {
+    struct Case {
+        const char* name;
+        bool fail_register_class;
+        bool fail_create_window;
+    };
+    for (const Case& c : {Case{"class not registered", true, false},
+                          Case{"window refused", false, true}}) {
+        SCOPED_TRACE(c.name);
+        LoadMachine(kFixtures + "machine_no_ports.reg");
+        ResetJoystickDriver();
+        std::string before = ExportRegistryText();
+        WindowingScript script;
+        script.steps = {kClickOk};
+        script.fail_register_class = c.fail_register_class;
+        script.fail_create_window = c.fail_create_window;
+
+        RunResult run = Run(script);
+
+        EXPECT_NE(run.exit_code, 0);
+        EXPECT_TRUE(GetWindowingLog().dialogs.empty());
+        EXPECT_EQ(ExportRegistryText(), before);
+        EXPECT_EQ(JoystickBroadcastCount(), 0);
+    }
+}
+
+TEST_F(WholeRun, ClassAlreadyRegisteredStillServesTheWindow) {
+    LoadMachine(kFixtures + "machine_no_ports.reg");
+    WindowingScript script;
+    script.steps = {kClickOk};
+    ResetWindowing(script);
+    WNDCLASSA earlier = {};
+    earlier.lpfnWndProc = MainWindowProc;
+    earlier.hInstance = kInstance;
+    earlier.lpszClassName = "Tessaline Joystick Test Program";
+    ASSERT_NE(RegisterClassA(&earlier), 0);
+
+    ::testing::internal::CaptureStdout();
+    char command_line[] = "";
+    int exit_code = WinMain(kInstance, nullptr, command_line, SW_SHOWNORMAL);
+    ::testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(exit_code, 0);
+    ASSERT_EQ(GetWindowingLog().dialogs.size(), 1u);
+    ExpectInstalledRegistry(kTenBitRecord, '1');
+}
+
+TEST_F(WholeRun, ProbeOfUnnamedPortOpensNothing) {
+    for (int32_t port : {0, -1, 7, 8, 100}) {
+        SCOPED_TRACE(port);
+        ::testing::internal::CaptureStdout();
+        int32_t found = ProbePort(port);
+        std::string output = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(found, 0);
+        EXPECT_EQ(output, "");
+    }
+}
+
+}  // namespace
