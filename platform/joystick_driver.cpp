@@ -48,7 +48,7 @@ void ResetJoystickDriver() { State() = DriverState(); }
 void SetJoystickDriverPresent(bool present) { State().present = present; }
 
 void SetJoystickDriverRegKey(const std::string& name, bool unterminated) {
-    State().reg_key = name.substr(0, MAXPNAMELEN - 1);
+    State().reg_key = name.substr(0, unterminated ? MAXPNAMELEN : MAXPNAMELEN - 1);
     State().unterminated = unterminated;
 }
 
@@ -88,7 +88,7 @@ MMRESULT WINAPI joyGetDevCapsA(UINT_PTR joystick_id, LPJOYCAPSA caps, UINT caps_
     // Asked for joystick -1 the driver only names itself: the rest is left as it was.
     if (static_cast<uint32_t>(joystick_id) != 0xFFFFFFFFu) std::memset(caps, 0, sizeof(JOYCAPSA));
     if (state.unterminated) {
-        std::memset(caps->szRegKey, 'K', sizeof caps->szRegKey);
+        std::memset(caps->szRegKey, ' ', sizeof caps->szRegKey);
         std::memcpy(caps->szRegKey, state.reg_key.data(),
                     state.reg_key.size() < sizeof caps->szRegKey ? state.reg_key.size()
                                                                   : sizeof caps->szRegKey);

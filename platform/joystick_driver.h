@@ -33,7 +33,8 @@ void ResetJoystickDriver();
 // Whether joyGetDevCapsA succeeds (otherwise it answers MMSYSERR_NODRIVER).
 void SetJoystickDriverPresent(bool present);
 // The szRegKey that joyGetDevCapsA reports; at most 31 characters are kept. With
-// unterminated set, all 32 bytes of szRegKey are filled with no NUL, as a faulty driver might.
+// unterminated set, the first 32 characters fill szRegKey with no NUL (a shorter name is
+// padded with blanks), as a faulty driver might leave it.
 void SetJoystickDriverRegKey(const std::string& name, bool unterminated = false);
 void SetJoystickDriverOpens(bool opens);
 // What SendDriverMessage answers to every message.
