@@ -1,0 +1,181 @@
+// The POSIX serial channel over pseudo-terminals that the test makes and plays itself.
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <termios.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devlink/device_link_testing.h"
+#include "devlink/serial_channel.h"
+#include "platform/serial_names.h"
+#include "pty_pair.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class SerialChannelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSerialChannelState();
+        ASSERT_TRUE(pty.Open());
+        channel.handle = pty.slave;
+    }
+    void TearDown() override {
+        pty.Close();
+        ResetSerialChannelState();
+        ClearSerialDevicePaths();
+    }
+    PtyPair pty;
+    ComChannel channel{};
+};
+
+TEST_F(SerialChannelTest, PushedBackByteIsReadOnceWithoutTouchingThePort) {
+    pty.Send({0x41});
+    ASSERT_EQ(UdComUnreadByte(&channel, 0x21), 1);
+    ASSERT_EQ(UdComUnreadByte(&channel, 0x64), 1);  // one byte deep: replaces the first
+    uint8_t byte = 0;
+    ASSERT_EQ(UdComReadByte(&channel, &byte), 1);
+    EXPECT_EQ(byte, 0x64);
+    ASSERT_EQ(UdComReadByte(&channel, &byte), 1);
+    EXPECT_EQ(byte, 0x41);
+    EXPECT_EQ(UdComReadByte(&channel, &byte), -1);
+}
+
+TEST_F(SerialChannelTest, ReadingAnEmptyLineGivesMinusOneAtOnce) {
+    uint8_t byte = 0x5A;
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(UdComReadByte(&channel, &byte), -1);
+}
+
+TEST_F(SerialChannelTest, WritesReachTheFarEnd) {
+    const uint8_t command[] = {0x4E, 0x85, 0xCB, 0x0D};
+    ASSERT_EQ(UdComWrite(&channel, command, 4), 1);
+    ASSERT_EQ(UdComWriteByte(&channel, 0x3F), 1);
+    EXPECT_EQ(pty.Received(), (Bytes{0x4E, 0x85, 0xCB, 0x0D, 0x3F}));
+}
+
+TEST_F(SerialChannelTest, MissingArgumentsGiveZeroAndSendNothing) {
+    const uint8_t byte = 0x3F;
+    uint8_t out = 0;
+    EXPECT_EQ(UdComWrite(&channel, &byte, 0), 0);
+    EXPECT_EQ(UdComWrite(&channel, &byte, -1), 0);
+    EXPECT_EQ(UdComWrite(&channel, nullptr, 1), 0);
+    EXPECT_EQ(UdComWrite(nullptr, &byte, 1), 0);
+    EXPECT_EQ(UdComWriteByte(nullptr, byte), 0);
+    EXPECT_EQ(UdComReadByte(nullptr, &out), 0);
+    EXPECT_EQ(UdComReadByte(&channel, nullptr), 0);
+    EXPECT_EQ(UdComOpen(nullptr), 0);
+    EXPECT_TRUE(pty.Received(20).empty());
+}
+
+TEST_F(SerialChannelTest, WriteToAClosedLineFails) {
+    ComChannel closed{};
+    closed.handle = -1;
+    const uint8_t command[] = {0x3F, 0x0D};
+    EXPECT_EQ(UdComWrite(&closed, command, 2), -1);
+    EXPECT_EQ(UdComWriteByte(&closed, 0x3F), -1);
+}
+
+TEST(SerialChannelPortNameTest, NamesPortsZeroToFour) {
+    struct Case {
+        int32_t number;
+        int32_t result;
+        const char* name;
+    };
+    const Case cases[] = {{0, 1, "COM0"}, {1, 1, "COM1"}, {4, 1, "COM4"}, {5, 0, ""}, {-1, 0, ""}};
+    for (const Case& c : cases) {
+        char buffer[16] = "";
+        EXPECT_EQ(UdComPortName(c.number, buffer, sizeof(buffer)), c.result) << c.number;
+        EXPECT_STREQ(buffer, c.name) << c.number;
+    }
+    char buffer[16] = "";
+    EXPECT_EQ(UdComPortName(1, nullptr, 16), 0);
+    EXPECT_EQ(UdComPortName(1, buffer, 0), 0);
+    EXPECT_EQ(UdComPortName(1, buffer, -5), 0);
+}
+
+// One real open costs the 2000 ms settle wait, so this body checks everything an open
+// promises: the mapped path, the log lines, the line settings, the purge after the wait,
+// the exclusive hold and the close.
+TEST_F(SerialChannelTest, OpenConfiguresPurgesHoldsAndCloses) {
+    ASSERT_EQ(SetSerialDevicePath("COM3", pty.slave_path.c_str()), 1);
+    ComChannel opened{};
+    strcpy(opened.port_name, "COM3");
+
+    // The far end talks while the line settles; none of it may reach the reader.
+    std::atomic<bool> done{false};
+    std::thread chatter([&] {
+        for (int i = 0; i < 15 && !done; ++i) {
+            const uint8_t noise[] = {0x21, 0xB1, 0x0D};
+            ssize_t written = write(pty.master, noise, sizeof(noise));
+            (void)written;
+            usleep(100 * 1000);
+        }
+    });
+    testing::internal::CaptureStdout();
+    int32_t result = UdComOpen(&opened);
+    std::string log = testing::internal::GetCapturedStdout();
+    done = true;
+    chatter.join();
+
+    ASSERT_EQ(result, 1);
+    EXPECT_EQ(log, "UdComOpen:  opening COM3\n");
+    EXPECT_EQ(LastComHandle, opened.handle);
+    uint8_t byte = 0;
+    EXPECT_EQ(UdComReadByte(&opened, &byte), -1);
+
+    termios settings{};
+    ASSERT_EQ(tcgetattr(opened.handle, &settings), 0);
+    EXPECT_EQ(cfgetispeed(&settings), static_cast<speed_t>(B9600));
+    EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B9600));
+    EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB), 0u);
+    EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), 0u);
+
+    pty.Send({0x21});
+    ASSERT_EQ(UdComReadByte(&opened, &byte), 1);
+    EXPECT_EQ(byte, 0x21);
+
+    // A second opener, in this process or another, is refused like share mode 0.
+    ComChannel second{};
+    strcpy(second.port_name, pty.slave_path.c_str());
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(UdComOpen(&second), -1);
+    log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(log.rfind("UdComOpen:  opening " + pty.slave_path + "\nUdComOpen:  CreateFile failed  ", 0), 0u)
+        << log;
+    EXPECT_EQ(second.handle, -1);
+    EXPECT_EQ(LastComHandle, opened.handle);
+
+    pid_t child = fork();
+    if (child == 0) {
+        int fd = open(pty.slave_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        _exit(fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 1) << "another process took the held port";
+
+    EXPECT_EQ(UdComClose(), 1);
+    EXPECT_EQ(fcntl(opened.handle, F_GETFD), -1) << "the port is still open";
+}
+
+TEST_F(SerialChannelTest, OpenOfAMissingPortLogsTheErrorAndKeepsTheLastHandle) {
+    LastComHandle = pty.slave;
+    ComChannel missing{};
+    strcpy(missing.port_name, "/dev/no-such-port");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(UdComOpen(&missing), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "UdComOpen:  opening /dev/no-such-port\nUdComOpen:  CreateFile failed  2\n");
+    EXPECT_EQ(missing.handle, -1);
+    EXPECT_EQ(LastComHandle, pty.slave);
+}
+
+}  // namespace
