@@ -8,6 +8,7 @@
 
 static_assert(sizeof(JOYCAPSA) == kJoyCapsSize);
 static_assert(offsetof(JOYCAPSA, szRegKey) == 112);
+static_assert(sizeof(JOYCAPSA::szRegKey) == kJoyCapsRegKeySize);
 
 const char kJoystickRootPath[] = "System\\CurrentControlSet\\Control\\MediaResources\\Joystick";
 const char kCurrentSettingsKeyName[] = "CurrentJoystickSettings";
@@ -89,8 +90,7 @@ DWORD LengthByRule(HKEY key, const char* value_name, DWORD full_size, DWORD cont
     return length;
 }
 
-int32_t OpenJoystickDriverKey(HKEY* driver_key) {
-    if (driver_key == nullptr) return 0;
+int32_t ReadJoystickDriverName(char name[kJoyCapsRegKeySize + 1]) {
     JOYCAPSA* caps = static_cast<JOYCAPSA*>(std::malloc(kJoyCapsSize));
     if (caps == nullptr) return 0;
     std::memset(caps, 0, kJoyCapsSize);
@@ -99,10 +99,15 @@ int32_t OpenJoystickDriverKey(HKEY* driver_key) {
         return 0;
     }
     // szRegKey is 32 characters with no promise of a terminator.
-    char name[sizeof caps->szRegKey + 1];
-    std::memcpy(name, caps->szRegKey, sizeof caps->szRegKey);
-    name[sizeof caps->szRegKey] = 0;
+    std::memcpy(name, caps->szRegKey, kJoyCapsRegKeySize);
+    name[kJoyCapsRegKeySize] = 0;
     std::free(caps);
+    return 1;
+}
+
+int32_t OpenJoystickDriverKey(HKEY* driver_key) {
+    char name[kJoyCapsRegKeySize + 1];
+    if (driver_key == nullptr || ReadJoystickDriverName(name) != 1) return 0;
     // An empty name would open the joystick root itself in place of a driver key.
     if (name[0] == 0) return 0;
 

@@ -10,6 +10,7 @@ constexpr uint32_t kHwConfigSize = 112;   // JOYREGHWCONFIG
 constexpr uint32_t kOemConfigSize = 28;   // the controller's OEM configuration record
 constexpr uint32_t kNameBufferSize = 260; // paths, value names and slot text values
 constexpr uint32_t kJoyCapsSize = 404;    // JOYCAPSA
+constexpr uint32_t kJoyCapsRegKeySize = 32;
 constexpr int32_t kSlotCount = 16;
 
 extern const char kJoystickRootPath[];
@@ -33,6 +34,11 @@ extern const uint8_t kDefaultOemConfig[kOemConfigSize];
 int32_t OpenJoystickDriverKey(HKEY* driver_key);
 int32_t FillHwConfigTenBit(uint8_t record[112]);
 int32_t FillHwConfigFullRange(uint8_t record[112]);
+
+// Asks the joystick driver (joystick -1) for its key name: szRegKey, at most 32 characters,
+// always terminated here. Returns 1, or 0 without a driver; the JOYCAPSA record it takes
+// from the heap is released either way.
+int32_t ReadJoystickDriverName(char name[kJoyCapsRegKeySize + 1]);
 
 // Formats a per-joystick value name: slot 0 gives joystick 1.
 void FormatSlotValueName(const char* name_template, int32_t slot, char name[kNameBufferSize]);

@@ -36,6 +36,7 @@ struct Store {
     uintptr_t next_handle = 0x1000;
     int32_t flushes = 0;
     std::vector<Refusal> refusals;
+    std::vector<std::string> unopenable;  // folded paths
 };
 
 Store& TheStore() {
@@ -140,6 +141,14 @@ bool ValueRefused(const Key* key, const std::string& value_name) {
         if (refusal.key_path == path && (refusal.value_name.empty() || refusal.value_name == name)) {
             return true;
         }
+    }
+    return false;
+}
+
+bool OpenRefused(const Key* key) {
+    const std::string path = FoldedJoin("", KeyPath(key));
+    for (const std::string& refused : TheStore().unopenable) {
+        if (refused == path) return true;
     }
     return false;
 }
@@ -363,6 +372,7 @@ void ResetRegistryStore() {
     store.root = std::make_unique<Key>();
     store.flushes = 0;
     store.refusals.clear();
+    store.unopenable.clear();
 }
 
 bool LoadRegistryText(const std::string& text, std::string* error) {
@@ -480,6 +490,10 @@ void RefuseRegistryWrites(const std::string& key_path, const std::string& value_
     TheStore().refusals.push_back({FoldedJoin("", StripRootName(key_path)), Fold(value_name)});
 }
 
+void RefuseRegistryOpens(const std::string& key_path) {
+    TheStore().unopenable.push_back(FoldedJoin("", StripRootName(key_path)));
+}
+
 // ---- The Win32 calls ----
 
 LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
@@ -488,6 +502,7 @@ LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
     if (base == nullptr) return ERROR_INVALID_HANDLE;
     Key* target = Walk(base, sub_key == nullptr ? "" : sub_key);
     if (target == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (OpenRefused(target)) return ERROR_ACCESS_DENIED;
     *result = (target == TheStore().root.get()) ? HKEY_LOCAL_MACHINE : NewHandle(target);
     return ERROR_SUCCESS;
 }
@@ -499,6 +514,7 @@ LONG WINAPI RegCreateKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
     const std::string path = sub_key == nullptr ? "" : sub_key;
     if (KeyRefused(FoldedJoin(FoldedJoin("", KeyPath(base)), path))) return ERROR_ACCESS_DENIED;
     Key* target = CreatePath(base, path);
+    if (OpenRefused(target)) return ERROR_ACCESS_DENIED;
     *result = (target == TheStore().root.get()) ? HKEY_LOCAL_MACHINE : NewHandle(target);
     return ERROR_SUCCESS;
 }

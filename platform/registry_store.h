@@ -46,3 +46,6 @@ int32_t RegistryFlushCount();
 // makes RegCreateKeyA fail on it, whether or not it exists; RegOpenKeyA still opens it.
 // The refusals may name keys that do not exist yet; loading or resetting forgets them.
 void RefuseRegistryWrites(const std::string& key_path, const std::string& value_name = "");
+// Makes RegOpenKeyA and RegCreateKeyA fail with ERROR_ACCESS_DENIED on the key at key_path,
+// while it still shows among its parent's subkeys.
+void RefuseRegistryOpens(const std::string& key_path);

@@ -147,6 +147,15 @@ TEST_F(RegistryStoreTest, RefusedWritesFailAndStoreNothing) {
     EXPECT_FALSE(RegistryKeyExists("C"));
 }
 
+TEST_F(RegistryStoreTest, RefusedOpensFailButTheKeyStillEnumerates) {
+    ASSERT_TRUE(LoadRegistryText("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A\\B]\n"));
+    RefuseRegistryOpens("a\\b");
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "A\\B", &key), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "A\\B", &key), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegistrySubkeyNames("A"), std::vector<std::string>{"B"});
+}
+
 // ---- REGEDIT4 text ----
 
 TEST_F(RegistryStoreTest, ImportReadsEveryValueForm) {

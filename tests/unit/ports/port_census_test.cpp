@@ -84,6 +84,26 @@ TEST(CountSerialPorts, PortNameFillingTheWholeBufferIsReadSafely) {
     EXPECT_EQ(CountSerialPorts(nullptr), 2);
 }
 
+// An instance key that cannot be opened counts 2 in survey 4 and 3 in survey 6, and its
+// "PortName" is not read.
+TEST(CountSerialPorts, UnopenableInstancesCountByTheirSurvey) {
+    const struct {
+        const char* class_key;
+        int32_t count;
+    } cases[] = {
+        {"Enum\\BIOS\\*PNP0500", 2},
+        {"Enum\\BIOS\\*PNP0501", 3},
+    };
+    for (const auto& c : cases) {
+        const std::string instance = std::string(c.class_key) + "\\0000";
+        ASSERT_TRUE(LoadRegistryText("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\" + instance +
+                                     "]\n\"PortName\"=\"COM4\"\n"));
+        RefuseRegistryOpens(instance);
+        EXPECT_EQ(CountSerialPorts(nullptr), c.count) << c.class_key;
+        EXPECT_EQ(OpenRegistryKeyCount(), 0);
+    }
+}
+
 struct NameCase {
     int32_t port;
     int32_t result;
