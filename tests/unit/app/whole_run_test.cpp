@@ -198,6 +198,10 @@ const WholeRunCase kWholeRuns[] = {
     {"EscapeIgnoredEnterConfirmsPreselectedPort", kFixtures + "machine_two_ports.reg", 0,
      {kEscape, kCloseBox, kEnter}, 40, false, {"COM1", "COM2", "COM3", "COM4"}, 101,
      {"COM1", "COM2", "COM3", "COM4"}, 0, 9, true, '1', 1},
+    // The simulator waits on COM5, but only ports 1 to 4 are counted.
+    {"ControllerBeyondTheCountIsNotFound", kFixtures + "machine_two_ports.reg", 5, {kClickOk}, 0,
+     false, {"COM1", "COM2", "COM3", "COM4"}, 101, {"COM1", "COM2", "COM3", "COM4"}, 0, 9, true,
+     '1', 0},
     {"EightPortsCountedOnlySixNamed", kAppFixtures + "machine_eight_ports.reg", 0,
      {Select(5), kClickOk}, 0, false, {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"}, 101,
      {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"}, 5, 13, true, '6', 0},
