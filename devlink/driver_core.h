@@ -17,8 +17,8 @@ extern DeviceRecord* HandleTable[kHandleTableSize];  // indexed by device number
 extern int32_t HandleCount;  // next device number; failed open attempts use one up too
 extern uint32_t LastButtonMask;
 
-// How long identification waits for the banner after its query. The banner's 23 bytes
-// take about 24 ms at 9600 baud; the rest is the controller's own time to answer.
+// How long identification waits for the banner after its query. The banner's two dozen bytes
+// take about 25 ms at 9600 baud; the rest is the controller's own time to answer.
 constexpr uint32_t kBannerWaitMilliseconds = 1500;
 // Longest idle between two looks at a silent line during that wait.
 constexpr uint32_t kBannerPollMilliseconds = 5;

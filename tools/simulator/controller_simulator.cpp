@@ -6,7 +6,7 @@
 // standard output (then flushes), and answers every query "?" CR written to that slave
 // with the version banner, framed as the controller frames it: the letter "!", the text
 // with bit 7 set on every byte, a check byte (bit 7 set, low 7 bits the XOR of all bytes
-// before it) and CR. The default banner text is "1 Tessaline (R) V2.10", 23 bytes on the
+// before it) and CR. The default banner text is "1 Tessaline (R) V2.10", 24 bytes on the
 // line. The program under test may open and close the slave as often as it likes.
 //
 // Options:
