@@ -364,7 +364,6 @@ LRESULT WINAPI DefWindowProcA(HWND handle, UINT message, WPARAM, LPARAM) {
 
 void WINAPI PostQuitMessage(int exit_code) {
     Model& model = TheModel();
-    ++model.log.quit_posts;
     model.quit_posted = true;
     model.quit_code = exit_code;
 }

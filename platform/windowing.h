@@ -191,7 +191,6 @@ struct WindowingLog {
     std::vector<int> show_commands;
     std::vector<ShownDialog> dialogs;
     int32_t paints_dispatched = 0;
-    int32_t quit_posts = 0;
     // Anything the script could not play or the program did that Windows would refuse or
     // hang on; a run that went as scripted leaves this empty.
     std::vector<std::string> problems;

@@ -188,10 +188,10 @@ struct WholeRunCase {
 
 const WholeRunCase kWholeRuns[] = {
     {"NoPortCounted", kFixtures + "machine_no_ports.reg", 0, {kClickOk}, 0, false,
-     {}, 101, {}, CB_ERR, 5, true, '1', 0},
+     {}, 101, {}, -1, 5, true, '1', 0},
     {"ControllerOnPortThreeOfFour", kFixtures + "machine_four_ports.reg", 3,
      {kEscape, kCloseBox, kEnter}, 40, false,
-     {"COM1", "COM2", "COM3"}, 111, {}, CB_ERR, 6, false, '3', 1},
+     {"COM1", "COM2", "COM3"}, 111, {}, -1, 6, false, '3', 1},
     {"NotFoundUserPicksCom3", kFixtures + "machine_four_ports.reg", 0, {Select(2), kClickOk}, 0,
      false, {"COM1", "COM2", "COM3", "COM4"}, 101, {"COM1", "COM2", "COM3", "COM4"}, 2, 9, true,
      '3', 0},
@@ -206,7 +206,7 @@ const WholeRunCase kWholeRuns[] = {
      {Select(5), kClickOk}, 0, false, {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"}, 101,
      {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"}, 5, 13, true, '6', 0},
     {"DestroyBeforeFirstPaint", kFixtures + "machine_no_ports.reg", 0, {kEnter}, 40, true,
-     {}, 101, {}, CB_ERR, 5, true, '1', 0},
+     {}, 101, {}, -1, 5, true, '1', 0},
 };
 
 void PrintTo(const WholeRunCase& c, std::ostream* out) { *out << c.name; }
@@ -274,7 +274,7 @@ TEST_F(WholeRun, WithoutJoystickDriverTheInstallStillRunsToTheDialog) {
     EXPECT_EQ(log.dialogs[0].template_id, 101);
     EXPECT_EQ(log.dialogs[0].list_entries, (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
     // No slot could be read, so nothing was preselected.
-    EXPECT_EQ(log.dialogs[0].list_selection, CB_ERR);
+    EXPECT_EQ(log.dialogs[0].list_selection, -1);
     EXPECT_TRUE(log.dialogs[0].ended);
     EXPECT_EQ(JoystickBroadcastCount(), 0);
     EXPECT_TRUE(JoystickDriverMessageCodes().empty());
@@ -384,6 +384,9 @@ TEST_P(ExitTable, EndsWithExitCodeZero) {
     const WindowingLog& log = GetWindowingLog();
     EXPECT_TRUE(log.problems.empty()) << log.problems.front();
     EXPECT_EQ(log.paints_dispatched, c.paints);
+    bool destroyed = std::find(log.main_window_messages.begin(), log.main_window_messages.end(),
+                               0x0002u) != log.main_window_messages.end();
+    EXPECT_EQ(destroyed, c.destroy_before_first_paint);
     ASSERT_EQ(log.dialogs.size(), 1u);
     EXPECT_TRUE(log.dialogs[0].ended);
 }
