@@ -61,7 +61,10 @@ int32_t RegisterOemType() {
     HKEY oem_types = nullptr;
     if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kOemTypesPath, &oem_types) != ERROR_SUCCESS) return 0;
     HKEY oem_type = nullptr;
-    const LONG created = RegCreateKeyA(oem_types, kTypeKeyName, &oem_type);
+    // The name's leading backslash is only a separator; the NT-style registry refuses a
+    // relative path that starts with one, so the key is created by its bare name.
+    const char* type_key = kTypeKeyName[0] == '\\' ? kTypeKeyName + 1 : kTypeKeyName;
+    const LONG created = RegCreateKeyA(oem_types, type_key, &oem_type);
     RegCloseKey(oem_types);
     if (created != ERROR_SUCCESS) return 0;
 
