@@ -151,7 +151,10 @@ class Hive:
         self.keys = read_hive(path)
 
     def has_key(self, key):
-        return key.lower() in self.keys
+        """Wine saves a key without values only when it has no subkeys either, so a key
+        also exists when something below it is saved."""
+        lower = key.lower()
+        return lower in self.keys or any(k.startswith(lower + "\\") for k in self.keys)
 
     def values(self, key):
         """{name: (type, bytes)} of a key, or None when the key is missing."""

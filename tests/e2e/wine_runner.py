@@ -97,6 +97,49 @@ def run_to_files(argv, env, out_path, timeout, cwd=None):
             return None
 
 
+def _start_time(pid):
+    """The kernel's start time of a process: with the pid, it names one process for good."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[19]
+    except (OSError, IndexError):
+        return None
+
+
+def record_process(pid_file, proc):
+    """Notes a helper process so that a later run can end it if this one was killed."""
+    started = _start_time(proc.pid)
+    if started is not None:
+        with open(pid_file, "a") as out:
+            out.write(f"{proc.pid} {started}\n")
+
+
+def end_recorded_processes(pid_file):
+    """Ends the processes a killed run left behind, each only if it is still the same one."""
+    try:
+        with open(pid_file) as f:
+            entries = [line.split() for line in f if len(line.split()) == 2]
+    except FileNotFoundError:
+        return
+    for pid_text, started in entries:
+        pid = int(pid_text)
+        if _start_time(pid) == started:
+            with contextlib.suppress(ProcessLookupError, PermissionError):
+                os.killpg(pid, signal.SIGKILL)
+    os.unlink(pid_file)
+
+
+def _raise_on_signal(signum, frame):
+    raise SystemExit(128 + signum)
+
+
+def cleanup_on_signals():
+    """SIGTERM and SIGHUP (from CTest or a closed terminal) unwind like an exception, so
+    every finally block runs and the session's processes end."""
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, _raise_on_signal)
+
+
 def kill_group(proc):
     with contextlib.suppress(ProcessLookupError, PermissionError):
         os.killpg(proc.pid, signal.SIGKILL)
@@ -169,8 +212,9 @@ def end_session(prefix, env, out_path, kill=False):
 class Xvfb:
     """An X server of our own on a free display, ended by its process id."""
 
-    def __init__(self, log_path):
+    def __init__(self, log_path, pid_file=None):
         self.log_path = log_path
+        self.pid_file = pid_file
         self.proc = None
         self.display = None
 
@@ -183,6 +227,8 @@ class Xvfb:
                  "-nolisten", "tcp"],
                 stdin=subprocess.DEVNULL, stdout=out, stderr=out, pass_fds=(fd_file.fileno(),),
                 start_new_session=True)
+        if self.pid_file:
+            record_process(self.pid_file, self.proc)
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline:
             fd_file.seek(0)
@@ -256,17 +302,25 @@ class WineSession:
         runs = os.path.join(self.e2e_dir, "runs")
         os.makedirs(runs, exist_ok=True)
         self.work = os.path.join(runs, self.name)
+        # A run of the same name that was killed may have left its processes behind.
+        end_recorded_processes(os.path.join(runs, f"{self.name}.pids"))
+        for pid in processes_of_prefix(os.path.join(self.work, "prefix")):
+            with contextlib.suppress(ProcessLookupError, PermissionError):
+                os.kill(pid, signal.SIGKILL)
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
         self.prefix = os.path.join(self.work, "prefix")
         subprocess.run(["cp", "-a", template, self.prefix], check=True, timeout=300)
         os.makedirs(self.path("ports"))
         if self.own_display:
-            self.xvfb = Xvfb(self.path("xvfb.log")).__enter__()
+            self.xvfb = Xvfb(self.path("xvfb.log"), self.pid_file()).__enter__()
             self.display = self.xvfb.display
         else:
             self.display = self.requested_display
         self.env = base_environment(self.prefix, self.display)
+
+    def pid_file(self):
+        return os.path.join(os.path.dirname(self.work), f"{self.name}.pids")
 
     def path(self, *parts):
         return os.path.join(self.work, *parts)
@@ -283,6 +337,8 @@ class WineSession:
             if self.xvfb is not None:
                 self.xvfb.close()
                 self.xvfb = None
+            if self.work:
+                end_recorded_processes(self.pid_file())
             if self.work and os.path.isdir(self.work):
                 if self.failed or self.keep:
                     log(f"kept {self.work}")
@@ -395,6 +451,7 @@ def reg_escape(text):
 
 
 def main():
+    cleanup_on_signals()
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--e2e-dir", required=True, help="where the template and the runs live")
     sub = parser.add_subparsers(dest="command", required=True)

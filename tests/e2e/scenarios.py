@@ -1,0 +1,213 @@
+#!/usr/bin/env python3
+"""Whole runs of the real gyrsetup.exe under Wine, one scenario per CTest test.
+
+    python3 scenarios.py --list
+    python3 scenarios.py --native-build build/native --win32-build build/win32 NAME [--keep]
+"""
+
+import argparse
+import dataclasses
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import e2e_harness  # noqa: E402
+import expected_registry as want  # noqa: E402
+from e2e_harness import Controller  # noqa: E402
+
+RESULT_TITLE = "Gyrelle Detection"
+PORT_TITLE = "Com Port Configuration"
+ANSWERS = {1, 2}  # the purge after the banner may swallow the second query
+
+
+# -- the user ---------------------------------------------------------------------------
+def escape_is_ignored(user, window, problems, what):
+    """Esc must leave the dialog up; the Enter that follows proves the keys arrive."""
+    user.key(window, "Escape")
+    time.sleep(1.5)
+    if not user.program_running() or window not in user.find(what):
+        problems.append(f'Esc closed the "{what}" dialog')
+
+
+def close_with_enter(user, window, what, problems):
+    user.key(window, "Return")
+    if not user.wait_exit(20):
+        problems.append(f'Enter did not close the "{what}" dialog and end the program')
+
+
+def result_dialog(escape_first):
+    def script(user):
+        problems = user.outcome.user_problems
+        window = user.wait_for(RESULT_TITLE)
+        if window is None:
+            problems.append(f'no "{RESULT_TITLE}" dialog appeared')
+            return
+        user.screenshot(window, "result-dialog")
+        if escape_first:
+            escape_is_ignored(user, window, problems, RESULT_TITLE)
+        close_with_enter(user, window, RESULT_TITLE, problems)
+    return script
+
+
+def pick_com3(user):
+    problems = user.outcome.user_problems
+    window = user.wait_for(PORT_TITLE)
+    if window is None:
+        problems.append(f'no "{PORT_TITLE}" dialog appeared')
+        return
+    user.screenshot(window, "port-selection")
+    escape_is_ignored(user, window, problems, PORT_TITLE)
+    # The focus starts on OK; Tab reaches the list, where each Down moves one port on.
+    user.key(window, "Tab", "Down", "Down")
+    user.screenshot(window, "port-selection-com3")
+    close_with_enter(user, window, PORT_TITLE, problems)
+
+
+# -- what the registry must hold --------------------------------------------------------
+def compare_key(hive, key, expected, problems):
+    got = hive.values(key)
+    if got is None:
+        problems.append(f"missing key {key}")
+        return
+    for name, value in expected.items():
+        if name not in got:
+            problems.append(f'{key}: missing value "{name}"')
+        elif got[name] != value:
+            kind, data = got[name]
+            problems.append(f'{key}: "{name}" is type {kind}, {len(data)} bytes {data[:32].hex(" ")}'
+                            f"..., want type {value[0]}, {len(value[1])} bytes {value[1][:32].hex(' ')}...")
+    for name in sorted(set(got) - set(expected)):
+        problems.append(f'{key}: unexpected value "{name}"')
+
+
+def configured(record, port_digit):
+    def check(hive, problems):
+        compare_key(hive, want.CURRENT_SETTINGS, want.current_settings_values(record), problems)
+        compare_key(hive, want.TYPE_SETTINGS, want.type_settings_values(port_digit), problems)
+        compare_key(hive, want.OEM_TYPE, want.oem_type_values(), problems)
+    return check
+
+
+def nothing_written(hive, problems):
+    below = [k for k in hive.subtree(want.JOYSTICK_ROOT) if k]
+    if below:
+        problems.append(f"keys written below the joystick root: {below}")
+    if hive.has_key(want.OEM_TYPES) or hive.subtree(want.OEM_TYPES):
+        problems.append("the OEM types key exists")
+
+
+# -- the table --------------------------------------------------------------------------
+@dataclasses.dataclass
+class Scenario:
+    name: str
+    fixture: str
+    controllers: tuple
+    user: object
+    notifications: int
+    queries: dict          # port -> allowed numbers of queries received
+    registry: object       # check(hive, problems)
+
+
+SCENARIOS = [
+    Scenario("controller_on_port3_of_4", "machine_four_ports.reg",
+             (Controller(3), Controller(4)), result_dialog(escape_first=True), 6,
+             {3: ANSWERS, 4: {0}}, configured(want.FULL_RANGE_RECORD, 3)),
+    Scenario("not_found_user_picks_com3", "machine_four_ports.reg",
+             (), pick_com3, 9, {}, configured(want.TEN_BIT_RECORD, 3)),
+    Scenario("late_paced_controller_found", "machine_two_ports.reg",
+             (Controller(1, ("--delay-ms", "500", "--pace")),), result_dialog(escape_first=False), 4,
+             {1: ANSWERS}, configured(want.FULL_RANGE_RECORD, 1)),
+    Scenario("wrong_banner_then_right_one", "machine_two_ports.reg",
+             (Controller(1, ("--banner", "1 Marlock Pad V1.00")), Controller(2)),
+             result_dialog(escape_first=False), 5,
+             {1: set(range(1, 10)), 2: ANSWERS}, configured(want.FULL_RANGE_RECORD, 2)),
+    # The driver's registry keys are missing but the driver itself is there: the
+    # notifications still go out while nothing is written.
+    Scenario("no_joystick_driver_keys", "machine_no_driver.reg",
+             (Controller(4),), result_dialog(escape_first=False), 7,
+             {4: ANSWERS}, nothing_written),
+]
+
+
+def check_outcome(scenario):
+    def check(outcome):
+        problems = []
+        if outcome.exit_code != 0:
+            problems.append(f"exit code {outcome.exit_code}, want 0")
+        pairs = outcome.notifications()
+        if pairs != scenario.notifications:
+            problems.append(f"driver messages {[hex(c) for c in outcome.driver_messages]}: "
+                            f"want {scenario.notifications} times 0x903 then 0x802")
+        if outcome.broadcasts != scenario.notifications:
+            problems.append(f"broadcasts {outcome.broadcasts}, want {scenario.notifications}")
+        for port, allowed in scenario.queries.items():
+            got = outcome.queries(port)
+            if got not in allowed:
+                problems.append(f"COM{port} received {got} queries, want one of {sorted(allowed)}")
+            if allowed == {0}:
+                events = [e for e in outcome.simulator_logs.get(port, []) if e.split()[0] in ("query", "packet", "opened")]
+                if events:
+                    problems.append(f"COM{port} must see nothing, saw {events}")
+        hive = outcome.hive
+        if hive is None:
+            problems.append("system.reg was not read back")
+        elif not hive.has_key(want.JOYSTICK_ROOT):
+            # The fixture's own key: without it nothing below proves anything.
+            problems.append("the fixture's joystick root key is not in system.reg")
+        else:
+            scenario.registry(hive, problems)
+        return problems
+    return check
+
+
+def run(scenario, paths, keep):
+    outcome, problems = e2e_harness.run_installer(
+        paths, scenario.name, scenario.fixture, scenario.controllers, scenario.user,
+        check_outcome(scenario), keep=keep)
+    print(f"{scenario.name}: exit {outcome.exit_code}, {outcome.notifications()} notifications, "
+          f"{outcome.broadcasts} broadcasts, queries "
+          f"{ {p: outcome.queries(p) for p in outcome.simulator_logs} }")
+    for shot in outcome.screenshots:
+        print(f"  screenshot {shot}")
+    if problems:
+        print(f"  work directory kept: {outcome.work_dir}")
+        for p in problems:
+            print(f"  FAIL {p}")
+        return 1
+    print("  ok")
+    return 0
+
+
+def main():
+    e2e_harness.wine_runner.cleanup_on_signals()
+    parser = argparse.ArgumentParser(description="gyrsetup.exe end-to-end scenarios under Wine")
+    parser.add_argument("--list", action="store_true", help="print the scenario names")
+    parser.add_argument("--native-build", default="build/native")
+    parser.add_argument("--win32-build", default="build/win32")
+    parser.add_argument("--simulator", default="", help="controller simulator (default: the native build's)")
+    parser.add_argument("--keep", action="store_true", help="keep the prefix copy")
+    parser.add_argument("names", nargs="*", help="scenarios to run (default: all)")
+    args = parser.parse_args()
+    if args.list:
+        for s in SCENARIOS:
+            print(s.name)
+        return 0
+    paths = e2e_harness.Paths(os.path.abspath(args.native_build), os.path.abspath(args.win32_build),
+                                 os.path.abspath(args.simulator) if args.simulator else "")
+    missing = paths.missing()
+    if missing:
+        print("not built: " + ", ".join(missing))
+        return 1
+    chosen = [s for s in SCENARIOS if not args.names or s.name in args.names]
+    unknown = set(args.names) - {s.name for s in SCENARIOS}
+    if unknown:
+        print(f"unknown scenarios: {sorted(unknown)}")
+        return 2
+    failed = sum(run(s, paths, args.keep) for s in chosen)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
