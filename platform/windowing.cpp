@@ -221,8 +221,10 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* window_class) {
         if (CompareEntries(name, window_class->lpszClassName) == 0) return 0;
     model.log.registered_classes.push_back(*window_class);
     model.log.registered_class_names.emplace_back(window_class->lpszClassName);
-    model.log.registered_classes.back().lpszClassName =
-        model.log.registered_class_names.back().c_str();
+    // The caller's name may not outlive the call; point every record at the kept copies,
+    // which may have moved as the list grew.
+    for (size_t i = 0; i < model.log.registered_classes.size(); ++i)
+        model.log.registered_classes[i].lpszClassName = model.log.registered_class_names[i].c_str();
     return static_cast<ATOM>(0xC000 + model.log.registered_classes.size());
 }
 
