@@ -44,7 +44,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous_instance, LPSTR, int s
         window_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
         window_class.hbrBackground = reinterpret_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
         window_class.lpszClassName = kClassName;
-        // A class left registered by an earlier failure still serves the window below.
+        // The result is not needed: a class already registered under this name serves as
+        // well, and without any class the creation below fails and ends the program.
         RegisterClassA(&window_class);
     }
     HWND window = CreateWindowExA(0, kClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
