@@ -6,6 +6,8 @@
 // The predefined root keeps its Windows value, so a handle printed in a log reads the same.
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)((LONG)0x80000002))
 
+#define ERROR_BAD_PATHNAME 161L
+
 #define REG_NONE 0
 #define REG_SZ 1
 #define REG_EXPAND_SZ 2

@@ -37,6 +37,7 @@ struct Store {
     int32_t flushes = 0;
     std::vector<Refusal> refusals;
     std::vector<std::string> unopenable;  // folded paths
+    bool leading_backslash_refused = false;
 };
 
 Store& TheStore() {
@@ -151,6 +152,10 @@ bool OpenRefused(const Key* key) {
         if (refused == path) return true;
     }
     return false;
+}
+
+bool BadPathName(LPCSTR sub_key) {
+    return TheStore().leading_backslash_refused && sub_key != nullptr && sub_key[0] == '\\';
 }
 
 bool IsRootHandle(HKEY key) { return key == HKEY_LOCAL_MACHINE; }
@@ -373,6 +378,7 @@ void ResetRegistryStore() {
     store.flushes = 0;
     store.refusals.clear();
     store.unopenable.clear();
+    store.leading_backslash_refused = false;
 }
 
 bool LoadRegistryText(const std::string& text, std::string* error) {
@@ -490,6 +496,10 @@ void RefuseRegistryWrites(const std::string& key_path, const std::string& value_
     TheStore().refusals.push_back({FoldedJoin("", StripRootName(key_path)), Fold(value_name)});
 }
 
+void SetRegistryLeadingBackslashRefused(bool refuse) {
+    TheStore().leading_backslash_refused = refuse;
+}
+
 void RefuseRegistryOpens(const std::string& key_path) {
     TheStore().unopenable.push_back(FoldedJoin("", StripRootName(key_path)));
 }
@@ -500,6 +510,7 @@ LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     Key* base = Resolve(key);
     if (base == nullptr) return ERROR_INVALID_HANDLE;
+    if (BadPathName(sub_key)) return ERROR_BAD_PATHNAME;
     Key* target = Walk(base, sub_key == nullptr ? "" : sub_key);
     if (target == nullptr) return ERROR_FILE_NOT_FOUND;
     if (OpenRefused(target)) return ERROR_ACCESS_DENIED;
@@ -511,6 +522,7 @@ LONG WINAPI RegCreateKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     Key* base = Resolve(key);
     if (base == nullptr) return ERROR_INVALID_HANDLE;
+    if (BadPathName(sub_key)) return ERROR_BAD_PATHNAME;
     const std::string path = sub_key == nullptr ? "" : sub_key;
     if (KeyRefused(FoldedJoin(FoldedJoin("", KeyPath(base)), path))) return ERROR_ACCESS_DENIED;
     Key* target = CreatePath(base, path);

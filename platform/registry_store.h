@@ -36,6 +36,11 @@ bool RegistryKeyExists(const std::string& key_path);
 std::vector<std::string> RegistrySubkeyNames(const std::string& key_path);
 std::vector<std::string> RegistryValueNames(const std::string& key_path);
 
+// With refuse set, RegOpenKeyA and RegCreateKeyA answer a sub key that begins with a
+// backslash with ERROR_BAD_PATHNAME, as Windows NT and Wine do; by default the backslash is
+// only a separator, as on Windows 95. A reset returns to the default.
+void SetRegistryLeadingBackslashRefused(bool refuse);
+
 // Handles handed out by RegOpenKeyA/RegCreateKeyA and not yet closed.
 int32_t OpenRegistryKeyCount();
 // RegFlushKey calls that succeeded since the last reset.

@@ -67,6 +67,14 @@ TEST_F(RegisterOemTypeTest, WritesTheRecordAndTheTwentyOneTexts) {
     EXPECT_EQ(RegistryFlushCount(), 1);
 }
 
+// Where a leading backslash is a bad path name, as on Windows NT and Wine, the type key
+// is still created below the OEM types key.
+TEST_F(RegisterOemTypeTest, WorksWhereALeadingBackslashIsRefused) {
+    SetRegistryLeadingBackslashRefused(true);
+    EXPECT_EQ(RegisterOemType(), 1);
+    EXPECT_EQ(RegistryValueNames(kOemType).size(), 22u);
+}
+
 TEST_F(RegisterOemTypeTest, SecondRunRewritesTheSameValues) {
     ASSERT_EQ(RegisterOemType(), 1);
     const std::string first = ExportRegistryText();

@@ -33,6 +33,16 @@ TEST_F(RegistryStoreTest, CreateMakesEveryLevelAndLeadingBackslashOnlySeparates)
     EXPECT_FALSE(RegistryKeyExists("\\"  "Four"));
 }
 
+TEST_F(RegistryStoreTest, LeadingBackslashCanBeRefusedAsOnNt) {
+    SetRegistryLeadingBackslashRefused(true);
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "\\One", &key), ERROR_BAD_PATHNAME);
+    EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "\\One", &key), ERROR_BAD_PATHNAME);
+    EXPECT_FALSE(RegistryKeyExists("One"));
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "One\\Two", &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
 TEST_F(RegistryStoreTest, NamesIgnoreCaseAndKeepTheFirstSpelling) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "System\\MediaResources", &key), ERROR_SUCCESS);
