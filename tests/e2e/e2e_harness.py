@@ -47,6 +47,10 @@ class Paths:
         return os.path.join(self.native_build, "tools", "simulator", "controller_simulator")
 
     @property
+    def native_install(self):
+        return os.path.join(self.native_build, "tests", "e2e", "native_install")
+
+    @property
     def installer(self):
         return os.path.join(self.win32_build, "app", "gyrsetup.exe")
 
@@ -59,7 +63,8 @@ class Paths:
         return os.path.join(self.win32_build, "tests", "e2e", "broadcast_listener.exe")
 
     def missing(self):
-        return [p for p in (self.simulator, self.installer, self.test_driver, self.listener)
+        return [p for p in (self.simulator, self.installer, self.test_driver, self.listener,
+                            self.native_install)
                 if not os.path.exists(p)]
 
 
@@ -295,3 +300,27 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
         if problems:
             session.failed = True
         return outcome, problems
+
+
+def run_native(paths, fixture, controllers, work, timeout=60):
+    """The same machine and line on the native stand-ins; returns (summary line, Hive of
+    the exported registry). The user presses Enter in the one dialog."""
+    native_dir = os.path.join(work, "native")
+    os.makedirs(native_dir, exist_ok=True)
+    sims = SimulatorSet(paths.simulator, native_dir, os.path.join(native_dir, "pids"))
+    export = os.path.join(native_dir, "registry.reg")
+    try:
+        argv = [paths.native_install, "--fixture", os.path.join(FIXTURES, fixture), "--out", export]
+        for c in controllers:
+            argv += ["--port", f"{c.port}={sims.start(c)}"]
+        with open(os.path.join(native_dir, "native_install.log"), "wb") as out:
+            result = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                                    timeout=timeout, check=False)
+    finally:
+        sims.stop()
+        wine_runner.end_recorded_processes(os.path.join(native_dir, "pids"))
+    with open(os.path.join(native_dir, "native_install.log"), errors="replace") as f:
+        summary = [line for line in f.read().splitlines() if line.startswith("exit ")]
+    if result.returncode != 0 or not os.path.exists(export):
+        return f"native_install failed ({result.returncode})", None
+    return (summary[-1] if summary else ""), wine_registry.Hive(export, regedit4=True)

@@ -98,6 +98,33 @@ def nothing_written(hive, problems):
         problems.append("the OEM types key exists")
 
 
+def differential_problems(paths, scenario, outcome):
+    summary, native = e2e_harness.run_native(paths, scenario.fixture, scenario.controllers,
+                                             outcome.work_dir)
+    print(f"  native run: {summary}")
+    if native is None:
+        return [f"native run: {summary}"]
+    problems = []
+    if summary != f"exit 0 notifications {scenario.notifications} " \
+                  f"broadcasts {scenario.notifications} dialogs 1 problems 0":
+        problems.append(f"native run: {summary}")
+    for key in (want.JOYSTICK_ROOT, want.OEM_TYPES):
+        wine_tree = outcome.hive.comparable_subtree(key)
+        native_tree = native.comparable_subtree(key)
+        if not wine_tree:
+            problems.append(f"nothing under {key} to compare")
+        for rel in sorted(set(wine_tree) | set(native_tree)):
+            w, n = wine_tree.get(rel), native_tree.get(rel)
+            if w is None or n is None:
+                problems.append(f"{key}\\{rel}: only {'natively' if w is None else 'under Wine'}")
+                continue
+            for name in sorted(set(w) | set(n)):
+                if w.get(name) != n.get(name):
+                    problems.append(f"{key}\\{rel}: \"{name}\" differs: Wine {w.get(name)!r:.80} "
+                                    f"native {n.get(name)!r:.80}")
+    return problems
+
+
 # -- the table --------------------------------------------------------------------------
 @dataclasses.dataclass
 class Scenario:
@@ -108,6 +135,7 @@ class Scenario:
     notifications: int
     queries: dict          # port -> allowed numbers of queries received
     registry: object       # check(hive, problems)
+    differential: bool = False  # the native stand-ins must leave the same subtrees
 
 
 SCENARIOS = [
@@ -128,10 +156,15 @@ SCENARIOS = [
     Scenario("no_joystick_driver_keys", "machine_no_driver.reg",
              (Controller(4),), result_dialog(escape_first=False), 7,
              {4: ANSWERS}, nothing_written),
+    # The stand-ins are what the unit tests trust: the same machine and line must leave
+    # the same joystick root and OEM types subtrees natively as under Wine.
+    Scenario("same_registry_natively_and_under_wine", "machine_four_ports.reg",
+             (Controller(3),), result_dialog(escape_first=False), 6,
+             {3: ANSWERS}, configured(want.FULL_RANGE_RECORD, 3), differential=True),
 ]
 
 
-def check_outcome(scenario):
+def check_outcome(scenario, paths):
     def check(outcome):
         problems = []
         if outcome.exit_code != 0:
@@ -158,6 +191,8 @@ def check_outcome(scenario):
             problems.append("the fixture's joystick root key is not in system.reg")
         else:
             scenario.registry(hive, problems)
+            if scenario.differential:
+                problems += differential_problems(paths, scenario, outcome)
         return problems
     return check
 
@@ -165,7 +200,7 @@ def check_outcome(scenario):
 def run(scenario, paths, keep):
     outcome, problems = e2e_harness.run_installer(
         paths, scenario.name, scenario.fixture, scenario.controllers, scenario.user,
-        check_outcome(scenario), keep=keep)
+        check_outcome(scenario, paths), keep=keep)
     print(f"{scenario.name}: exit {outcome.exit_code}, {outcome.notifications()} notifications, "
           f"{outcome.broadcasts} broadcasts, queries "
           f"{ {p: outcome.queries(p) for p in outcome.simulator_logs} }")

@@ -66,8 +66,9 @@ def _units_to_ansi(units):
     return bytes(u if u < 0x80 else 0x3F for u in units)
 
 
-def _parse_data(rest):
-    """Returns (type, ANSI bytes) for the text after '=' of a value line."""
+def _parse_data(rest, wide_text=True):
+    """Returns (type, ANSI bytes) for the text after '=' of a value line. Wine's hive keeps
+    hex text values as UTF-16 (wide_text); a REGEDIT4 file keeps them as 8-bit bytes."""
     if rest.startswith('"'):
         units, _ = _unescape(rest, 1, '"')
         return REG_SZ, _units_to_ansi(units) + b"\0"
@@ -83,7 +84,7 @@ def _parse_data(rest):
         kind = REG_BINARY if rest[:colon] == "hex" else int(rest[4:colon - 1], 16)
         digits = rest[colon + 1:].replace(",", "").replace(" ", "").strip()
         raw = bytes.fromhex(digits)
-        if kind in (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ):
+        if wide_text and kind in (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ):
             # Saved as hex because it was no clean UTF-16 text: convert it unit by unit.
             units = [int.from_bytes(raw[i:i + 2], "little") for i in range(0, len(raw) - 1, 2)]
             return kind, _units_to_ansi(units)
@@ -113,15 +114,22 @@ def _logical_lines(path):
             yield pending
 
 
-def read_hive(path):
+def read_hive(path, regedit4=False):
     """Returns {key path in lower case: (key path as stored, {value name in lower case:
-    (name, type, bytes)})}; key paths are relative to the hive's root."""
+    (name, type, bytes)})}; key paths are relative to the hive's root, or to
+    HKEY_LOCAL_MACHINE for a REGEDIT4 export."""
     keys = {}
     current = None
+    root = "HKEY_LOCAL_MACHINE\\"
     for line in _logical_lines(path):
         if line.startswith("["):
-            units, end = _unescape(line, 1, "]")
-            name = "".join(chr(u) for u in units)
+            if regedit4:
+                name = line[1:line.rindex("]")]
+                if name.upper().startswith(root):
+                    name = name[len(root):]
+            else:
+                units, end = _unescape(line, 1, "]")
+                name = "".join(chr(u) for u in units)
             current = {}
             keys.setdefault(name.lower(), (name, current))
             current = keys[name.lower()][1]
@@ -138,7 +146,7 @@ def read_hive(path):
             rest = line[end + 1:]
         else:
             continue
-        kind, data = _parse_data(rest)
+        kind, data = _parse_data(rest, wide_text=not regedit4)
         current[name.lower()] = (name, kind, data)
     return keys
 
@@ -146,9 +154,9 @@ def read_hive(path):
 class Hive:
     """Case-insensitive lookups in one hive file, as RegOpenKey/RegQueryValueExA do."""
 
-    def __init__(self, path):
+    def __init__(self, path, regedit4=False):
         self.path = path
-        self.keys = read_hive(path)
+        self.keys = read_hive(path, regedit4)
 
     def has_key(self, key):
         """Wine saves a key without values only when it has no subkeys either, so a key
@@ -179,4 +187,16 @@ class Hive:
             if lower == base or lower.startswith(base + "\\"):
                 rel = name[len(key):].lstrip("\\")
                 out[rel] = {n: (k, d) for n, k, d in values.values()}
+        return out
+
+    def comparable_subtree(self, key):
+        """The subtree as both a Wine hive and a full export can show it: every value, and
+        every key that holds values or has no subkeys (Wine saves no other keys)."""
+        tree = {k.lower(): v for k, v in self.subtree(key).items()}
+        out = {}
+        for rel, values in tree.items():
+            is_leaf = not any(other.startswith(rel + "\\") if rel else other for other in tree
+                              if other != rel)
+            if values or is_leaf:
+                out[rel] = {name.lower(): v for name, v in values.items()}
         return out
