@@ -86,6 +86,7 @@ class Outcome:
     hive: object = None
     user_problems: list = dataclasses.field(default_factory=list)
     work_dir: str = ""
+    dialog_title: str = ""
 
     def notifications(self):
         """The number of (0x903, 0x802) pairs, or None when the log is not made of them."""
