@@ -197,10 +197,17 @@ def check_outcome(scenario, paths):
     return check
 
 
-def run(scenario, paths, keep):
-    outcome, problems = e2e_harness.run_installer(
-        paths, scenario.name, scenario.fixture, scenario.controllers, scenario.user,
-        check_outcome(scenario, paths), keep=keep)
+def run(scenario, paths, keep, deadline):
+    e2e_harness.wine_runner.set_deadline(deadline)
+    try:
+        outcome, problems = e2e_harness.run_installer(
+            paths, scenario.name, scenario.fixture, scenario.controllers, scenario.user,
+            check_outcome(scenario, paths), keep=keep)
+    except Exception as error:  # the harness has cleaned up and kept the prefix copy
+        print(f"{scenario.name}: FAIL {type(error).__name__}: {error}")
+        return 1
+    finally:
+        e2e_harness.wine_runner.set_deadline(0)
     print(f"{scenario.name}: exit {outcome.exit_code}, {outcome.notifications()} notifications, "
           f"{outcome.broadcasts} broadcasts, queries "
           f"{ {p: outcome.queries(p) for p in outcome.simulator_logs} }")
@@ -223,6 +230,8 @@ def main():
     parser.add_argument("--win32-build", default="build/win32")
     parser.add_argument("--simulator", default="", help="controller simulator (default: the native build's)")
     parser.add_argument("--keep", action="store_true", help="keep the prefix copy")
+    parser.add_argument("--deadline", type=int, default=180,
+                        help="seconds one scenario may take before it is stopped and cleaned up")
     parser.add_argument("names", nargs="*", help="scenarios to run (default: all)")
     args = parser.parse_args()
     if args.list:
@@ -240,7 +249,7 @@ def main():
     if unknown:
         print(f"unknown scenarios: {sorted(unknown)}")
         return 2
-    failed = sum(run(s, paths, args.keep) for s in chosen)
+    failed = sum(run(s, paths, args.keep, args.deadline) for s in chosen)
     return 1 if failed else 0
 
 

@@ -133,6 +133,17 @@ def _raise_on_signal(signum, frame):
     raise SystemExit(128 + signum)
 
 
+def _on_alarm(signum, frame):
+    raise TimeoutError("the run went past its deadline")
+
+
+def set_deadline(seconds):
+    """Raises TimeoutError in the main thread after this many seconds (0 cancels), so a
+    hung run still unwinds through its cleanup before CTest's own time-out kills it."""
+    signal.signal(signal.SIGALRM, _on_alarm)
+    signal.alarm(int(seconds))
+
+
 def cleanup_on_signals():
     """SIGTERM and SIGHUP (from CTest or a closed terminal) unwind like an exception, so
     every finally block runs and the session's processes end."""
