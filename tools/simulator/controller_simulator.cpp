@@ -61,6 +61,7 @@ namespace {
 const uint8_t kFirmwareMask[9] = {0x56, 0x6B, 0x33, 0x23, 0x70, 0x57, 0x39, 0x21, 0x78};
 const char kDefaultBanner[] = "1 Tessaline (R) V2.10";
 const int64_t kByteMicroseconds = 1042;  // 10 bits a byte at 9600 baud
+const int64_t kHangupLingerMicroseconds = 300 * 1000;
 
 volatile sig_atomic_t stop_requested = 0;
 
@@ -283,7 +284,8 @@ struct Simulator {
     int64_t script_due = 0;
     bool streaming = false;
     uint32_t noise = 0x2545F491u;
-    int hangup_pending_at = -1;  // queued answers until the hang-up
+    int hangup_pending_at = -1;  // bytes still to send before the hang-up
+    int64_t hangup_deadline = 0;
 };
 
 uint8_t NextNoise(Simulator* sim) {
@@ -316,7 +318,7 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 void Answer(Simulator* sim, int64_t now) {
     ++sim->queries;
     Log("query");
-    if (sim->options.silent) return;
+    if (sim->options.silent || sim->hangup_pending_at >= 0) return;
     int64_t due = now + static_cast<int64_t>(sim->options.delay_ms) * 1000;
     if (sim->options.stream) {
         sim->streaming = true;
@@ -434,8 +436,13 @@ int Run(Simulator* sim) {
         RefillStream(sim, now);
         Flush(sim, now);
         if (sim->hangup_pending_at == 0) {
-            Log("hangup");
-            return 0;
+            // Closing the master at once would throw away the answer still in the slave's
+            // queue; a real line delivers it, so give the reader a moment first.
+            if (sim->hangup_deadline == 0) sim->hangup_deadline = now + kHangupLingerMicroseconds;
+            if (now >= sim->hangup_deadline || !sim->slave_open) {
+                Log("hangup");
+                return 0;
+            }
         }
 
         int64_t wait_us = 20000;

@@ -78,6 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(IdentifyCase{"answers_at_once", {}, 1},
                       IdentifyCase{"answers_500ms_late_with_paced_bytes", {"--delay-ms", "500", "--pace"}, 1},
                       IdentifyCase{"bad_check_byte", {"--bad-check"}, 1},
+                      IdentifyCase{"hangs_up_after_answering", {"--hangup-after", "1"}, 1},
                       IdentifyCase{"other_version", {"--banner", "1 Tessaline (R) V7 beta"}, 1},
                       IdentifyCase{"silent", {"--silent"}, 0},
                       IdentifyCase{"wrong_banner", {"--banner", "1 Tesseline (R) V2.10"}, 0},
