@@ -13,30 +13,12 @@
 
 #include "devlink/device_link_testing.h"
 #include "devlink/serial_channel.h"
+#include "devlink/serial_channel_common.h"
 #include "platform/serial_names.h"
 
 ComHandle LastComHandle = -1;
 
 namespace {
-
-// Ports opened and not yet closed; identification leaves a port open when no banner
-// came, and a test process that runs the program again must be able to free them.
-constexpr int kMaxOpenPorts = 128;
-int open_ports[kMaxOpenPorts];
-int open_port_count = 0;
-
-void RememberOpenPort(int fd) {
-    if (open_port_count < kMaxOpenPorts) open_ports[open_port_count++] = fd;
-}
-
-void ForgetOpenPort(int fd) {
-    for (int i = 0; i < open_port_count; ++i) {
-        if (open_ports[i] == fd) {
-            open_ports[i] = open_ports[--open_port_count];
-            return;
-        }
-    }
-}
 
 // The four purges of the Windows channel come down to one flush of both directions here.
 void PurgeBothDirections(int fd) { tcflush(fd, TCIOFLUSH); }
@@ -115,21 +97,10 @@ int32_t UdComOpen(ComChannel* channel) {
 
 int32_t UdComReadByte(ComChannel* channel, uint8_t* out) {
     if (channel == nullptr || out == nullptr) return 0;
-    if (channel->push_back_flag == 1) {
-        channel->push_back_flag = 0;
-        *out = channel->pushed_back_byte;
-        return 1;
-    }
+    if (TakePushedBackByte(channel, out)) return 1;
     tcdrain(channel->handle);
     ssize_t got = read(channel->handle, out, 1);
     return got == 1 ? 1 : -1;
-}
-
-int32_t UdComUnreadByte(ComChannel* channel, uint8_t byte) {
-    if (channel == nullptr) return 0;
-    channel->pushed_back_byte = byte;
-    channel->push_back_flag = 1;
-    return 1;
 }
 
 int32_t UdComWrite(ComChannel* channel, const uint8_t* bytes, int32_t count) {
@@ -151,12 +122,6 @@ int32_t UdComClose() {
     PurgeBothDirections(LastComHandle);
     if (close(LastComHandle) != 0) return -1;
     ForgetOpenPort(LastComHandle);
-    return 1;
-}
-
-int32_t UdComPortName(int32_t number, char* buffer, int32_t size) {
-    if (buffer == nullptr || size <= 0 || number < 0 || number > 4) return 0;
-    snprintf(buffer, static_cast<size_t>(size), "COM%d", number);
     return 1;
 }
 
@@ -184,7 +149,6 @@ void UdComWaitReadable(ComChannel* channel, uint32_t milliseconds) {
 }
 
 void ResetSerialChannelState() {
-    for (int i = 0; i < open_port_count; ++i) close(open_ports[i]);
-    open_port_count = 0;
+    CloseOpenPorts([](ComHandle handle) { close(handle); });
     LastComHandle = -1;
 }

@@ -3,30 +3,13 @@
 
 #include "devlink/device_link_testing.h"
 #include "devlink/serial_channel.h"
+#include "devlink/serial_channel_common.h"
 
 ComHandle LastComHandle = INVALID_HANDLE_VALUE;
 
 namespace {
 
 const char kLineSettings[] = "baud=9600 parity=N data=8 stop=1";
-
-// Ports opened and not yet closed, so that a test run can free what identification left.
-constexpr int kMaxOpenPorts = 128;
-HANDLE open_ports[kMaxOpenPorts];
-int open_port_count = 0;
-
-void RememberOpenPort(HANDLE handle) {
-    if (open_port_count < kMaxOpenPorts) open_ports[open_port_count++] = handle;
-}
-
-void ForgetOpenPort(HANDLE handle) {
-    for (int i = 0; i < open_port_count; ++i) {
-        if (open_ports[i] == handle) {
-            open_ports[i] = open_ports[--open_port_count];
-            return;
-        }
-    }
-}
 
 void PurgeAll(HANDLE handle) {
     PurgeComm(handle, PURGE_TXABORT);
@@ -78,22 +61,11 @@ int32_t UdComOpen(ComChannel* channel) {
 
 int32_t UdComReadByte(ComChannel* channel, uint8_t* out) {
     if (channel == nullptr || out == nullptr) return 0;
-    if (channel->push_back_flag == 1) {
-        channel->push_back_flag = 0;
-        *out = channel->pushed_back_byte;
-        return 1;
-    }
+    if (TakePushedBackByte(channel, out)) return 1;
     FlushFileBuffers(channel->handle);
     DWORD read = 0;
     if (!ReadFile(channel->handle, out, 1, &read, nullptr)) return -1;
     return read == 1 ? 1 : -1;
-}
-
-int32_t UdComUnreadByte(ComChannel* channel, uint8_t byte) {
-    if (channel == nullptr) return 0;
-    channel->pushed_back_byte = byte;
-    channel->push_back_flag = 1;
-    return 1;
 }
 
 int32_t UdComWrite(ComChannel* channel, const uint8_t* bytes, int32_t count) {
@@ -118,17 +90,6 @@ int32_t UdComClose() {
     return 1;
 }
 
-int32_t UdComPortName(int32_t number, char* buffer, int32_t size) {
-    if (buffer == nullptr || size <= 0 || number < 0 || number > 4) return 0;
-    // At most "COM4" and its NUL; a smaller buffer gets what fits.
-    char name[8];
-    sprintf(name, "COM%d", static_cast<int>(number));
-    int32_t i = 0;
-    for (; i + 1 < size && name[i] != '\0'; ++i) buffer[i] = name[i];
-    buffer[i] = '\0';
-    return 1;
-}
-
 void UdComSleep(uint32_t milliseconds) { Sleep(milliseconds); }
 
 uint32_t UdComTickCount() { return GetTickCount(); }
@@ -141,7 +102,6 @@ void UdComWaitReadable(ComChannel* channel, uint32_t milliseconds) {
 }
 
 void ResetSerialChannelState() {
-    for (int i = 0; i < open_port_count; ++i) CloseHandle(open_ports[i]);
-    open_port_count = 0;
+    CloseOpenPorts([](ComHandle handle) { CloseHandle(handle); });
     LastComHandle = INVALID_HANDLE_VALUE;
 }
