@@ -9,15 +9,11 @@
 #include "devlink/device_link_testing.h"
 #include "devlink/driver_core.h"
 #include "pty_pair.h"
+#include "event_words.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-int32_t Word(const DeviceRequest& event, int index) {
-    const uint8_t* at = event.data + 4 * index;
-    return static_cast<int32_t>(at[0] | at[1] << 8 | at[2] << 16 | static_cast<uint32_t>(at[3]) << 24);
-}
 
 // A "K" packet on the line: letter, two unread bytes around the button byte, check, CR.
 Bytes ButtonPacket(uint8_t button_byte) {
@@ -68,6 +64,39 @@ TEST_F(DeviceEventsTest, DevicesAreReadByTurns) {
         EXPECT_EQ(event.device_number, e.device);
         EXPECT_EQ(event.code, e.code);
         EXPECT_EQ(event.data[0], e.first);
+    }
+}
+
+// A failed open uses up a device number but no table record, so the numbers of the
+// identified devices need not be 0 and 1: both devices must still be read.
+TEST_F(DeviceEventsTest, DevicesAfterAFailedOpenAreAllRead) {
+    DeviceInfo info{};
+    SetDevicePort(&info, "/dev/no-such-port");
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(IdentifyDevice(&info), 0);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(AttachDeviceForTesting(lines[0].slave), 1);
+    ASSERT_EQ(AttachDeviceForTesting(lines[1].slave), 2);
+    lines[1].Send({0x4E, 0x81, 0xCF, 0x0D});
+
+    DeviceRequest event{};
+    EXPECT_EQ(ReadDeviceEvent(&event), 0);
+    ASSERT_EQ(ReadDeviceEvent(&event), 1);
+    EXPECT_EQ(event.device_number, 2);
+    EXPECT_EQ(event.code, 259);
+}
+
+TEST_F(DeviceEventsTest, RequestToTheNumberOfAFailedOpenFails) {
+    DeviceInfo info{};
+    SetDevicePort(&info, "/dev/no-such-port");
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(IdentifyDevice(&info), 0);
+    testing::internal::GetCapturedStdout();
+    for (int32_t code : {3, 13, 276}) {
+        DeviceRequest request{};
+        request.device_number = 0;
+        request.code = code;
+        EXPECT_EQ(DispatchRequest(&request), -1) << code;
     }
 }
 

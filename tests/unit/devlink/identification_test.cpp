@@ -13,13 +13,9 @@
 #include "devlink/driver_core.h"
 #include "platform/serial_names.h"
 #include "simulator_process.h"
+#include "event_words.h"
 
 namespace {
-
-int32_t Word(const DeviceRequest& event, int index) {
-    const uint8_t* at = event.data + 4 * index;
-    return static_cast<int32_t>(at[0] | at[1] << 8 | at[2] << 16 | static_cast<uint32_t>(at[3]) << 24);
-}
 
 struct IdentifyCase {
     const char* name;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "devlink/packet_format.h"
+#include "event_words.h"
 
 namespace {
 
@@ -21,11 +22,6 @@ PacketBuffer BufferOf(const Bytes& bytes) {
 }
 
 Bytes Held(const PacketBuffer& buffer) { return Bytes(buffer.bytes, buffer.bytes + buffer.count); }
-
-int32_t Word(const DeviceRequest& event, int index) {
-    const uint8_t* at = event.data + 4 * index;
-    return static_cast<int32_t>(at[0] | at[1] << 8 | at[2] << 16 | static_cast<uint32_t>(at[3]) << 24);
-}
 
 struct CommandCase {
     const char* name;
