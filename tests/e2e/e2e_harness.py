@@ -273,7 +273,7 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
                 if not user.wait_exit(program_timeout):
                     outcome.user_problems.append("the installer did not exit; killed")
                     wine_runner.kill_group(program)
-                outcome.exit_code = program.returncode if program.returncode is not None else None
+                outcome.exit_code = program.returncode
 
             # The installer has exited, so every post is already in the listener's queue.
             with open(stop, "w") as f:

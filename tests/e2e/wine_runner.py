@@ -196,14 +196,14 @@ def ensure_template(e2e_dir):
             if rc != 0:
                 raise WineError(f"regedit of the template settings failed ({rc}); see {out_path}")
         finally:
-            end_session(template, env, out_path)
+            end_wine_session(template, env, out_path)
         with open(stamp_path, "w") as f:
             f.write(stamp)
         log(f"template prefix made in {time.monotonic() - started:.1f} s: {template}")
         return template
 
 
-def end_session(prefix, env, out_path, kill=False):
+def end_wine_session(prefix, env, out_path, kill=False):
     """Ends the prefix's Wine session (saving its registry) and leaves no process behind."""
     if kill:
         run_to_files(["wineserver", "-k"], env, out_path, timeout=30)
@@ -342,7 +342,7 @@ class WineSession:
                 if proc.poll() is None:
                     kill_group(proc)
             if self.prefix and self.env:
-                end_session(self.prefix, self.env, self.path("wineserver.log"),
+                end_wine_session(self.prefix, self.env, self.path("wineserver.log"),
                             kill=self.session_started)
         finally:
             if self.xvfb is not None:
@@ -378,13 +378,6 @@ class WineSession:
             self.port_targets[n] = target
             lines.append(f'"COM{n}"="{reg_escape(link)}"')
         self.append_system_reg("Software\\Wine\\Ports", lines)
-
-    def relink_port(self, n, target):
-        """Points a listed port at a new device; the link itself stays where Wine put it."""
-        link = self.path("ports", f"com{n}")
-        os.unlink(link)
-        os.symlink(target, link)
-        self.port_targets[n] = target
 
     def append_system_reg(self, key, value_lines):
         """Adds a key with values to the machine hive of a prefix whose session is down."""
@@ -450,7 +443,7 @@ class WineSession:
         for proc in self.background:
             if proc.poll() is None:
                 kill_group(proc)
-        end_session(self.prefix, self.env, self.path("wineserver.log"), kill=self.session_started)
+        end_wine_session(self.prefix, self.env, self.path("wineserver.log"), kill=self.session_started)
         self.session_started = False
 
     def system_reg(self):
