@@ -46,9 +46,11 @@ def log(message):
 
 
 def wine_version():
-    out = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                         text=True, check=False, timeout=60)
-    return out.stdout.strip()
+    with tempfile.TemporaryFile() as out:
+        subprocess.run(["wine", "--version"], stdin=subprocess.DEVNULL, stdout=out,
+                       stderr=subprocess.DEVNULL, check=False, timeout=60)
+        out.seek(0)
+        return out.read().decode(errors="replace").strip()
 
 
 def windows_path(unix_path):
