@@ -13,7 +13,8 @@
 //   --link PATH        also make PATH a symbolic link to the slave (removed on exit)
 //   --log FILE         append one line per event to FILE: "query" for every query
 //                      received, "packet HH HH .." for any other packet received,
-//                      "opened"/"closed" when the slave side is opened or closed,
+//                      "opened"/"closed" when the slave side is opened or closed
+//                      (seen by polling: a close and reopen within a few ms may not show),
 //                      "answer", "script", "hangup", "exit"
 //   --delay-ms N       answer each query N milliseconds late
 //   --pace             send bytes as a 9600 baud line does, about 1.04 ms each
