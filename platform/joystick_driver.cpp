@@ -19,6 +19,7 @@ struct DriverState {
     uintptr_t next_handle = 0x2000;
     std::map<std::string, UINT> window_messages;
     int32_t caps_queries = 0;
+    void (*observer)(UINT message) = nullptr;
 };
 
 DriverState& State() {
@@ -55,6 +56,10 @@ void SetJoystickDriverRegKey(const std::string& name, bool unterminated) {
 void SetJoystickDriverOpens(bool opens) { State().opens = opens; }
 
 void SetJoystickDriverAnswer(LRESULT answer) { State().answer = answer; }
+
+void SetJoystickDriverMessageObserver(void (*observer)(UINT message)) {
+    State().observer = observer;
+}
 
 const std::vector<JoystickDriverCall>& JoystickDriverCalls() { return State().calls; }
 
@@ -127,6 +132,7 @@ LRESULT WINAPI SendDriverMessage(HDRVR driver, UINT message, LPARAM param1, LPAR
     call.param2 = param2;
     call.answer = open ? state.answer : 0;
     state.calls.push_back(call);
+    if (state.observer != nullptr) state.observer(message);
     return call.answer;
 }
 

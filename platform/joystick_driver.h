@@ -39,6 +39,9 @@ void SetJoystickDriverRegKey(const std::string& name, bool unterminated = false)
 void SetJoystickDriverOpens(bool opens);
 // What SendDriverMessage answers to every message.
 void SetJoystickDriverAnswer(LRESULT answer);
+// Called with each message the driver receives, as it arrives, so that a test can look at
+// the rest of the machine at that moment; a reset removes it.
+void SetJoystickDriverMessageObserver(void (*observer)(UINT message));
 
 const std::vector<JoystickDriverCall>& JoystickDriverCalls();
 void ClearJoystickDriverCalls();

@@ -16,6 +16,7 @@ struct SerialName {
 
 SerialName entries[kMaxEntries];
 int entry_count = 0;
+int32_t lookup_count = 0;
 
 int FindEntry(const char* port_name) {
     for (int i = 0; i < entry_count; ++i) {
@@ -48,9 +49,15 @@ int32_t SetSerialDevicePath(const char* port_name, const char* device_path) {
 }
 
 const char* FindSerialDevicePath(const char* port_name) {
+    ++lookup_count;
     if (port_name == nullptr) return nullptr;
     int index = FindEntry(port_name);
     return index < 0 ? nullptr : entries[index].device_path;
 }
 
-void ClearSerialDevicePaths() { entry_count = 0; }
+void ClearSerialDevicePaths() {
+    entry_count = 0;
+    lookup_count = 0;
+}
+
+int32_t SerialDeviceLookupCount() { return lookup_count; }

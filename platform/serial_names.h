@@ -14,5 +14,9 @@ int32_t SetSerialDevicePath(const char* port_name, const char* device_path);
 // The mapped path, or null when port_name has no entry.
 const char* FindSerialDevicePath(const char* port_name);
 
-// Empties the table.
+// Empties the table and sets the lookup count back to 0.
 void ClearSerialDevicePaths();
+
+// How many times a port name was looked up, that is, how many opens the channel tried;
+// a test compares it with other events of the same run to see their order.
+int32_t SerialDeviceLookupCount();

@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/installer.h"
@@ -256,6 +257,35 @@ TEST_P(WholeRunTable, InstallsAndExitsWithZero) {
 
 INSTANTIATE_TEST_SUITE_P(Runs, WholeRunTable, ::testing::ValuesIn(kWholeRuns),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// At each JDD_CONFIGCHANGED: how many port opens had been tried, and whether joystick 1's
+// configuration was the blank record.
+std::vector<std::pair<int32_t, bool>> notices;
+
+void RecordNotice(UINT message) {
+    if (message != 0x903) return;
+    StoredValue record = ReadRegistryValue(kCurrentSettingsKey, "Joystick1Configuration");
+    bool blank = record.found && record.bytes == std::vector<uint8_t>(112, 0);
+    notices.emplace_back(SerialDeviceLookupCount(), blank);
+}
+
+TEST_F(WholeRun, EachProbeComesAfterJoystickOneWasClearedAndTheDriverTold) {
+    LoadMachine(kFixtures + "machine_four_ports.reg");
+    ControllerLine controller;
+    ASSERT_TRUE(controller.Start()) << controller.error();
+    ASSERT_EQ(SetSerialDevicePath("COM3", controller.device_path().c_str()), 1);
+    notices.clear();
+    SetJoystickDriverMessageObserver(RecordNotice);
+    WindowingScript script;
+    script.steps = {kEnter};
+
+    RunResult run = Run(script);
+
+    EXPECT_EQ(run.opened_ports, (std::vector<std::string>{"COM1", "COM2", "COM3"}));
+    // Start-up; before ports 1, 2 and 3; then the configuration's clear and its completion.
+    EXPECT_EQ(notices, (std::vector<std::pair<int32_t, bool>>{
+                           {0, true}, {0, true}, {1, true}, {2, true}, {3, true}, {3, false}}));
+}
 
 TEST_F(WholeRun, WithoutJoystickDriverTheInstallStillRunsToTheDialog) {
     LoadMachine(kFixtures + "machine_no_driver.reg");
