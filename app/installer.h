@@ -35,7 +35,4 @@ extern ProgramState g_program_state;
 constexpr int32_t kPortSelectTemplateId = 101;
 constexpr int32_t kResultTemplateId = 111;
 constexpr int32_t kPortListControlId = 1014;
-constexpr int32_t kSlotCount = 16;
 constexpr char kAxisLetters[] = "XYZRUV";
-// Only COM1 to COM6 have names.
-constexpr int32_t kNamedPortCount = 6;

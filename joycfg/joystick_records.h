@@ -11,7 +11,6 @@ constexpr uint32_t kOemConfigSize = 28;   // the controller's OEM configuration 
 constexpr uint32_t kNameBufferSize = 260; // paths, value names and slot text values
 constexpr uint32_t kJoyCapsSize = 404;    // JOYCAPSA
 constexpr uint32_t kJoyCapsRegKeySize = 32;
-constexpr int32_t kSlotCount = 16;
 
 extern const char kJoystickRootPath[];
 extern const char kCurrentSettingsKeyName[];

@@ -188,7 +188,7 @@ int32_t GetSlotPort(int32_t slot, int32_t* port_number) {
     HKEY type_settings = nullptr;
     char name[kNameBufferSize];
     if (!ReadOemConfig(slot, &type_settings, name)) return 0;
-    for (int32_t n = 1; n <= 6; ++n) {
+    for (int32_t n = 1; n <= kNamedPortCount; ++n) {
         char port_name[kPortNameSize];
         PortNameFromNumber(n, port_name);
         if (std::memcmp(oem_config_copy + kPortNameOffset, port_name, kPortNameSize) == 0) {

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+constexpr int32_t kSlotCount = 16;
+
 int32_t ClearSlotConfig(int32_t slot);
 int32_t WriteSlotConfigTenBit(int32_t slot);
 int32_t WriteSlotConfigFullRange(int32_t slot);

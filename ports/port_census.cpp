@@ -11,7 +11,7 @@ constexpr int32_t kPathSize = 260;
 
 // Five bytes each: three letters, one digit, NUL. Index 0 is unused so the port number
 // indexes the table directly.
-constexpr char kPortNames[7][5] = {
+constexpr char kPortNames[kNamedPortCount + 1][5] = {
     {0, 0, 0, 0, 0}, {'C', 'O', 'M', '1', 0}, {'C', 'O', 'M', '2', 0}, {'C', 'O', 'M', '3', 0},
     {'C', 'O', 'M', '4', 0}, {'C', 'O', 'M', '5', 0}, {'C', 'O', 'M', '6', 0},
 };
@@ -79,7 +79,7 @@ void SurveyBiosInstances(const char* class_path, bool count_failed_open, int32_t
 }  // namespace
 
 int32_t PortNameFromNumber(int32_t port_number, char* name) {
-    if (port_number < 1 || port_number > 6 || name == nullptr) return 0;
+    if (port_number < 1 || port_number > kNamedPortCount || name == nullptr) return 0;
     std::memcpy(name, kPortNames[port_number], sizeof kPortNames[port_number]);
     return 1;
 }
@@ -96,7 +96,7 @@ int32_t CountSerialPorts(int32_t* count) {
 
     if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kSerialCommPath, &key) == ERROR_SUCCESS) {
         char data[kPathSize];
-        for (int32_t n = 1; n <= 6; ++n) {
+        for (int32_t n = 1; n <= kNamedPortCount; ++n) {
             char port_name[5];
             PortNameFromNumber(n, port_name);
             DWORD size = kPathSize;
