@@ -1,6 +1,7 @@
 // Identification and events against the controller simulator, through the POSIX channel
 // over a real pseudo-terminal. Every open costs the 2000 ms settle wait, so each case
 // makes as few opens as it can.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 
@@ -65,6 +66,9 @@ TEST_P(IdentificationTest, ControllerIsFoundOnlyWhenItSendsTheBanner) {
         EXPECT_EQ(memcmp(&info, &before, sizeof(info)), 0) << "the record was written";
         EXPECT_EQ(simulator.Count("query"), 1) << "the query is not repeated";
         EXPECT_EQ(DeviceCount, 0);
+        // Only a found controller's port is closed by the caller; this one stays held.
+        ASSERT_NE(LastComHandle, -1);
+        EXPECT_NE(fcntl(LastComHandle, F_GETFD), -1) << "the port was closed";
     }
     EXPECT_EQ(simulator.Stop(), 0);
 }
