@@ -98,6 +98,17 @@ TEST(SerialChannelPortNameTest, NamesPortsZeroToFour) {
     EXPECT_EQ(UdComPortName(1, nullptr, 16), 0);
     EXPECT_EQ(UdComPortName(1, buffer, 0), 0);
     EXPECT_EQ(UdComPortName(1, buffer, -5), 0);
+
+    // A buffer smaller than the name gets what fits, and nothing beyond its size.
+    char guarded[8];
+    memset(guarded, 0x5A, sizeof(guarded));
+    EXPECT_EQ(UdComPortName(3, guarded, 3), 1);
+    EXPECT_STREQ(guarded, "CO");
+    EXPECT_EQ(guarded[3], 0x5A);
+    memset(guarded, 0x5A, sizeof(guarded));
+    EXPECT_EQ(UdComPortName(3, guarded, 1), 1);
+    EXPECT_STREQ(guarded, "");
+    EXPECT_EQ(guarded[1], 0x5A);
 }
 
 // One real open costs the 2000 ms settle wait, so this body checks everything an open
