@@ -38,6 +38,6 @@ void UdComSleep(uint32_t milliseconds);
 // only differences of two readings mean anything.
 uint32_t UdComTickCount();
 // Waits up to the given time for a byte to arrive on the channel, and returns early when
-// one does (or at once, where the platform cannot tell). Lets a reader that found nothing
-// idle instead of spinning.
+// one does; where the platform cannot tell, it sleeps a couple of milliseconds at most.
+// Lets a reader that found nothing idle instead of spinning.
 void UdComWaitReadable(ComChannel* channel, uint32_t milliseconds);

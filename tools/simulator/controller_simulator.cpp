@@ -15,7 +15,8 @@
 //                      received, "packet HH HH .." for any other packet received,
 //                      "opened"/"closed" when the slave side is opened or closed
 //                      (seen by polling: a close and reopen within a few ms may not show),
-//                      "answer", "script", "hangup", "exit"
+//                      "start PATH", "answer", "stream", "script", "script done",
+//                      "hangup", "exit"
 //   --delay-ms N       answer each query N milliseconds late
 //   --pace             send bytes as a 9600 baud line does, about 1.04 ms each
 //   --silent           answer nothing (queries are still logged)
@@ -390,7 +391,7 @@ void RefillStream(Simulator* sim, int64_t now) {
     }
 }
 
-// Writes what is due; gives false when the line is gone for good.
+// Writes what is due; what the line will not take now stays queued for the next round.
 void Flush(Simulator* sim, int64_t now) {
     while (!sim->out.empty() && sim->out.front().due <= now) {
         // Everything due at once goes out in one write.
