@@ -7,7 +7,6 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
-#include <initializer_list>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -19,58 +18,25 @@
 #include "platform/registry_store.h"
 #include "platform/serial_names.h"
 #include "tests/unit/app/controller_line.h"
+#include "tests/unit/joycfg/joycfg_test_support.h"
 
 namespace {
 
 const std::string kFixtures = GYR_SOURCE_DIR "/tests/fixtures/";
 const std::string kAppFixtures = GYR_SOURCE_DIR "/tests/unit/app/fixtures/";
 
-const std::string kDriverKey = "System\\CurrentControlSet\\Control\\MediaResources\\Joystick\\DINPUT.DLL";
-const std::string kCurrentSettingsKey = kDriverKey + "\\CurrentJoystickSettings";
-const std::string kTypeSettingsKey = kDriverKey + "\\JoystickSettings\\Tessaline";
-const std::string kOemTypeKey =
-    "System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM\\"
-    "Tessaline";
+// The expected records and registry paths are those the joystick configuration tests
+// write out.
+using joycfg_test::ExpectValue;
+using joycfg_test::OemConfigForPort;
+using joycfg_test::TextField;
+const std::string& kCurrentSettingsKey = joycfg_test::kCurrentSettings;
+const std::string& kTypeSettingsKey = joycfg_test::kTypeSettings;
+const std::string& kOemTypeKey = joycfg_test::kOemType;
+const std::vector<uint8_t> kFullRangeRecord = joycfg_test::FullRangeRecord();
+const std::vector<uint8_t> kTenBitRecord = joycfg_test::TenBitRecord();
 
 const HINSTANCE kInstance = reinterpret_cast<HINSTANCE>(0x00400000);
-
-std::vector<uint8_t> LittleEndianWords(std::initializer_list<uint32_t> words) {
-    std::vector<uint8_t> bytes;
-    for (uint32_t word : words)
-        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<uint8_t>(word >> shift));
-    return bytes;
-}
-
-// JOYREGHWCONFIG: flags, buttons, usage, six minima, six maxima, six centres, four POV
-// words, calibration flags, type, reserved.
-const std::vector<uint8_t> kFullRangeRecord = LittleEndianWords({
-    0x01880001, 7, 6,
-    0, 0, 0, 0, 0, 0,
-    65535, 65535, 65535, 65535, 65535, 65535,
-    32767, 32767, 32767, 32767, 32767, 32767,
-    0, 0, 0, 0,
-    31, 1000, 0});
-const std::vector<uint8_t> kTenBitRecord = LittleEndianWords({
-    0x01880001, 7, 6,
-    0, 0, 0, 0, 0, 0,
-    1023, 1023, 1023, 1023, 1023, 1023,
-    512, 512, 512, 512, 512, 512,
-    0, 0, 0, 0,
-    31, 1000, 0});
-
-// The 28-byte OEM configuration record naming COM<digit>.
-std::vector<uint8_t> OemRecordNaming(char digit) {
-    return {0xD0, 0x07, 0x00, 0x00, 0x60, 0xEA, 0x00, 0x00,
-            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-            0x43, 0x4F, 0x4D, static_cast<uint8_t>(digit), 0x00,
-            0x58, 0x59, 0x5A, 0x52, 0x55, 0x56, 0x00};
-}
-
-std::vector<uint8_t> ZeroFilled(const std::string& text, size_t size) {
-    std::vector<uint8_t> bytes(text.begin(), text.end());
-    bytes.resize(size, 0);
-    return bytes;
-}
 
 std::vector<std::string> Sorted(std::vector<std::string> names) {
     auto lower = [](std::string s) {
@@ -82,20 +48,12 @@ std::vector<std::string> Sorted(std::vector<std::string> names) {
     return names;
 }
 
-void ExpectValue(const std::string& key, const std::string& name, DWORD type,
-                 const std::vector<uint8_t>& bytes) {
-    StoredValue value = ReadRegistryValue(key, name);
-    ASSERT_TRUE(value.found) << key << " \\ " << name;
-    EXPECT_EQ(value.type, type) << key << " \\ " << name;
-    EXPECT_EQ(value.bytes, bytes) << key << " \\ " << name;
-}
-
 // What a finished install leaves for the joystick driver: joystick 1 configured with the
 // given record, and every joystick's type settings naming COM<port_digit>.
 void ExpectInstalledRegistry(const std::vector<uint8_t>& joystick1_record, char port_digit) {
     ExpectValue(kCurrentSettingsKey, "Joystick1Configuration", REG_BINARY, joystick1_record);
-    ExpectValue(kCurrentSettingsKey, "Joystick1OEMName", REG_SZ, ZeroFilled("Tessaline", 260));
-    ExpectValue(kCurrentSettingsKey, "Joystick1OEMCallout", REG_SZ, ZeroFilled("tesln.vxd", 260));
+    ExpectValue(kCurrentSettingsKey, "Joystick1OEMName", REG_SZ, TextField("Tessaline", 260));
+    ExpectValue(kCurrentSettingsKey, "Joystick1OEMCallout", REG_SZ, TextField("tesln.vxd", 260));
     EXPECT_EQ(Sorted(RegistryValueNames(kCurrentSettingsKey)),
               (std::vector<std::string>{"Joystick1Configuration", "Joystick1OEMCallout",
                                         "Joystick1OEMName"}));
@@ -103,11 +61,11 @@ void ExpectInstalledRegistry(const std::vector<uint8_t>& joystick1_record, char 
         std::string prefix = "Joystick" + std::to_string(joystick);
         ExpectValue(kTypeSettingsKey, prefix + "Configuration", REG_BINARY, kFullRangeRecord);
         ExpectValue(kTypeSettingsKey, prefix + "OEMConfiguration", REG_BINARY,
-                    OemRecordNaming(port_digit));
+                    OemConfigForPort(port_digit));
     }
     EXPECT_EQ(RegistryValueNames(kTypeSettingsKey).size(), 32u);
     ExpectValue(kOemTypeKey, "OEMDATA", REG_BINARY, kFullRangeRecord);
-    ExpectValue(kOemTypeKey, "OEMNAME", REG_SZ, ZeroFilled("Brennick Gyrelle", 250));
+    ExpectValue(kOemTypeKey, "OEMNAME", REG_SZ, TextField("Brennick Gyrelle", 250));
 }
 
 struct RunResult {
