@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -67,13 +66,6 @@ bool ControllerLine::Start(bool silent) {
     }
     device_path_ = line;
     return true;
-}
-
-std::vector<std::string> ControllerLine::Events() const {
-    std::vector<std::string> events;
-    std::ifstream in(log_path_);
-    for (std::string line; std::getline(in, line);) events.push_back(line);
-    return events;
 }
 
 bool ControllerLine::IsFree() const {

@@ -4,7 +4,6 @@
 
 #include <string>
 #include <sys/types.h>
-#include <vector>
 
 class ControllerLine {
 public:
@@ -18,8 +17,6 @@ public:
     bool Start(bool silent = false);
     const std::string& device_path() const { return device_path_; }
     const std::string& error() const { return error_; }
-    // The simulator's event log so far: "opened", "query", "answer", "closed", ...
-    std::vector<std::string> Events() const;
     // Whether nobody holds the line: the serial channel locks what it opens.
     bool IsFree() const;
 
