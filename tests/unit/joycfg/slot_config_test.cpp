@@ -42,6 +42,27 @@ TEST_F(SlotConfigTest, ClearBlanksTheCurrentSettingsWithFullSizes) {
     EXPECT_TRUE(ReadRegistryValue(kCurrentSettings, "Joystick16OEMCallout").found);
 }
 
+// The writers that follow keep stored lengths, so the clear must store the full sizes
+// whatever was there before.
+TEST_F(SlotConfigTest, ClearStoresFullSizesOverShorterValues) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kCurrentSettings.c_str(), &key), ERROR_SUCCESS);
+    const std::vector<uint8_t> short_record(50, 0xAA);
+    const std::vector<uint8_t> short_name = TextField("Tessaline", 10);
+    RegSetValueExA(key, "Joystick1Configuration", 0, REG_BINARY, short_record.data(), 50);
+    RegSetValueExA(key, "Joystick1OEMName", 0, REG_SZ, short_name.data(), 10);
+    RegSetValueExA(key, "Joystick1OEMCallout", 0, REG_SZ, short_name.data(), 10);
+    RegCloseKey(key);
+
+    EXPECT_EQ(ClearSlotConfig(0), 1);
+    ExpectValue(kCurrentSettings, "Joystick1Configuration", REG_BINARY, std::vector<uint8_t>(112, 0));
+    ExpectValue(kCurrentSettings, "Joystick1OEMName", REG_SZ, std::vector<uint8_t>(260, 0));
+    ExpectValue(kCurrentSettings, "Joystick1OEMCallout", REG_SZ, std::vector<uint8_t>(260, 0));
+
+    EXPECT_EQ(WriteSlotConfigTenBit(0), 1);
+    ExpectValue(kCurrentSettings, "Joystick1OEMName", REG_SZ, TextField("Tessaline", 260));
+}
+
 TEST_F(SlotConfigTest, WritersStoreTheirRecordTypeNameAndCallout) {
     const struct {
         const char* name;
