@@ -37,14 +37,22 @@ def close_with_enter(user, window, what, problems):
         problems.append(f'Enter did not close the "{what}" dialog and end the program')
 
 
+def dialog_on_screen(user, title, shot):
+    """The dialog's window, photographed; None (with the problem noted) when none came."""
+    window = user.wait_for(title)
+    if window is None:
+        user.outcome.user_problems.append(f'no "{title}" dialog appeared')
+        return None
+    user.screenshot(window, shot)
+    return window
+
+
 def result_dialog(escape_first):
     def script(user):
         problems = user.outcome.user_problems
-        window = user.wait_for(RESULT_TITLE)
+        window = dialog_on_screen(user, RESULT_TITLE, "result-dialog")
         if window is None:
-            problems.append(f'no "{RESULT_TITLE}" dialog appeared')
             return
-        user.screenshot(window, "result-dialog")
         if escape_first:
             escape_is_ignored(user, window, problems, RESULT_TITLE)
         close_with_enter(user, window, RESULT_TITLE, problems)
@@ -53,11 +61,9 @@ def result_dialog(escape_first):
 
 def pick_com3(user):
     problems = user.outcome.user_problems
-    window = user.wait_for(PORT_TITLE)
+    window = dialog_on_screen(user, PORT_TITLE, "port-selection")
     if window is None:
-        problems.append(f'no "{PORT_TITLE}" dialog appeared')
         return
-    user.screenshot(window, "port-selection")
     escape_is_ignored(user, window, problems, PORT_TITLE)
     # The focus starts on OK; Tab reaches the list, where each Down moves one port on.
     user.key(window, "Tab", "Down", "Down")
