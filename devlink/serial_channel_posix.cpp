@@ -133,8 +133,10 @@ void UdComWaitReadable(ComChannel* channel, uint32_t milliseconds) {
     if (channel->push_back_flag == 1) return;
     pollfd watch{channel->handle, POLLIN, 0};
     int ready = poll(&watch, 1, static_cast<int>(milliseconds));
-    // A hung-up or broken line reports at once and forever; sleep instead of spinning.
-    if (ready < 0 || (ready > 0 && (watch.revents & POLLIN) == 0)) UdComSleep(milliseconds);
+    // Anything but POLLIN alone is a hung-up or broken line. It reports at once and for
+    // good, a hung-up one with POLLIN beside POLLHUP although every read finds nothing;
+    // sleep on it instead of spinning.
+    if (ready < 0 || (ready > 0 && watch.revents != POLLIN)) UdComSleep(milliseconds);
 }
 
 void ResetSerialChannelState() {
