@@ -63,13 +63,6 @@ bool IsBanner(const PacketBuffer* buffer) {
            memcmp(buffer->bytes, kBanner, kBannerLength) == 0;
 }
 
-// A record whose open failed stays registered under its number without operations.
-bool HasOperations(const DeviceRecord* record) {
-    return record->frame_packet != nullptr && record->receive_byte != nullptr &&
-           record->build_command != nullptr && record->decode_packet != nullptr &&
-           record->send_version_query != nullptr;
-}
-
 int32_t OpenDevice(DeviceRequest* request) {
     // Full tables refuse the open rather than run past their ends.
     if (DeviceCount >= kDeviceTableSize || HandleCount >= kHandleTableSize) return -1;
@@ -81,8 +74,13 @@ int32_t OpenDevice(DeviceRequest* request) {
              reinterpret_cast<const char*>(request->data),
              static_cast<size_t>(name_limit) < sizeof(request->data) ? static_cast<size_t>(name_limit)
                                                                      : sizeof(request->data));
-    if (UdComOpen(&record->channel) != 1) return -1;
-    if (AwaitVersionBanner(record) != 1) return 0;
+    int32_t identified = UdComOpen(&record->channel) != 1 ? -1 : AwaitVersionBanner(record);
+    if (identified != 1) {
+        // The number stays used, but the record goes to the next attempt: were it still
+        // reachable under this number, a later success would answer to it too.
+        HandleTable[record->device_number] = nullptr;
+        return identified;
+    }
     InstallDeviceOps(record);
     record->send_version_query(record);
     PutRequestWord(request, 0, record->device_number);
@@ -149,7 +147,6 @@ int32_t DispatchRequest(DeviceRequest* request) {
 
     DeviceRecord* record = nullptr;
     if (LookupDevice(&record, request->device_number) != 1) return -1;
-    if (!HasOperations(record)) return -1;
     if (request->code == 13) {
         record->send_version_query(record);
         return 1;

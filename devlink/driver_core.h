@@ -13,7 +13,7 @@ constexpr int32_t kHandleTableSize = 100;
 extern DeviceRecord DeviceTable[kDeviceTableSize];  // devices in the order identified
 extern int32_t DeviceCount;
 extern int32_t NextReadDevice;
-extern DeviceRecord* HandleTable[kHandleTableSize];  // indexed by device number
+extern DeviceRecord* HandleTable[kHandleTableSize];  // by device number; empty for failed attempts
 extern int32_t HandleCount;  // next device number; failed open attempts use one up too
 extern uint32_t LastButtonMask;
 

@@ -100,6 +100,37 @@ TEST_F(DeviceEventsTest, RequestToTheNumberOfAFailedOpenFails) {
     }
 }
 
+// A failed open and the attempt after it use the same table record; once that record holds
+// a live device, the failed numbers must still not reach it.
+TEST_F(DeviceEventsTest, RequestsReachADeviceOnlyUnderTheNumberItWasIdentifiedWith) {
+    for (int32_t failures : {1, 99}) {
+        SCOPED_TRACE(testing::Message() << failures << " failed opens first");
+        ResetDeviceLinkState();
+        DeviceInfo info{};
+        SetDevicePort(&info, "/dev/no-such-port");
+        testing::internal::CaptureStdout();
+        for (int32_t i = 0; i < failures; ++i) ASSERT_EQ(IdentifyDevice(&info), 0);
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(AttachDeviceForTesting(lines[0].slave), failures);
+
+        for (int32_t number = 0; number < failures; ++number) {
+            for (int32_t code : {3, 13, 276}) {
+                DeviceRequest request{};
+                request.device_number = number;
+                request.code = code;
+                ASSERT_EQ(DispatchRequest(&request), -1) << "number " << number << ", code " << code;
+            }
+        }
+        EXPECT_TRUE(lines[0].Received(20).empty());
+
+        DeviceRequest request{};
+        request.device_number = failures;
+        request.code = 3;
+        EXPECT_EQ(DispatchRequest(&request), 1);
+        EXPECT_EQ(lines[0].Received(200), (Bytes{0x64, 0x0D}));
+    }
+}
+
 TEST_F(DeviceEventsTest, PartialPacketWaitsAndBadPacketsAreDiscarded) {
     ASSERT_EQ(AttachDeviceForTesting(lines[0].slave), 0);
     DeviceRequest event{};

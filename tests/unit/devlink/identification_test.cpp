@@ -108,6 +108,24 @@ TEST(IdentificationCountTest, FailedAttemptsUseUpDeviceNumbers) {
               "UdComOpen:  opening COM1\nUdComOpen:  CreateFile failed  2\n"
               "UdComOpen:  opening COM2\nUdComOpen:  CreateFile failed  2\n"
               "UdComOpen:  opening COM3\n");
+
+    // Only the identified number reaches the controller; the failed attempts' numbers do not.
+    for (int32_t number : {0, 1}) {
+        for (int32_t code : {3, 13}) {
+            DeviceRequest request{};
+            request.device_number = number;
+            request.code = code;
+            EXPECT_EQ(DispatchRequest(&request), -1) << "number " << number << ", code " << code;
+        }
+    }
+    DeviceRequest request{};
+    request.device_number = 2;
+    request.code = 3;
+    EXPECT_EQ(DispatchRequest(&request), 1);
+    EXPECT_TRUE(simulator.AwaitCount("packet 64", 1, 1000));
+    EXPECT_EQ(simulator.Count("packet 64"), 1);
+    EXPECT_EQ(simulator.Count("query"), 2) << "the identification's two queries only";
+    EXPECT_EQ(simulator.Stop(), 0);
     ResetDeviceLinkState();
     ClearSerialDevicePaths();
 }
