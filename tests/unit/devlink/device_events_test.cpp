@@ -149,6 +149,26 @@ TEST_F(DeviceEventsTest, PartialPacketWaitsAndBadPacketsAreDiscarded) {
     EXPECT_EQ(ReadDeviceEvent(&event), 0);
 }
 
+// The reader empties the buffer after every decoded packet. An "N" packet with the byte
+// 0x4E has the check byte 0x80, whose seven data bits are all zero: a buffer left holding it
+// would end every later packet wrongly.
+TEST_F(DeviceEventsTest, PacketAfterACheckByteOfZeroBitsIsRead) {
+    ASSERT_EQ(AttachDeviceForTesting(lines[0].slave), 0);
+    DeviceRequest event{};
+    lines[0].Send({0x4E, 0xCE, 0x80, 0x0D});
+    ASSERT_EQ(ReadDeviceEvent(&event), 1);
+    EXPECT_EQ(event.code, 259);
+    EXPECT_EQ(event.data[0], 0x4E);
+
+    lines[0].Send({0x4E, 0x81, 0xCF, 0x0D});
+    event = DeviceRequest{};
+    ASSERT_EQ(ReadDeviceEvent(&event), 1);
+    EXPECT_EQ(event.code, 259);
+    EXPECT_EQ(event.length, 1);
+    EXPECT_EQ(event.data[0], 0x01);
+    EXPECT_EQ(ReadDeviceEvent(&event), 0);
+}
+
 struct ButtonStep {
     uint8_t button_byte;  // bits 0-5 buttons, bit 6 the word's bit 31
     int32_t code;
