@@ -1,3 +1,6 @@
+// The driver core: the device and handle tables in static storage, the dispatch of requests
+// to identified devices, identification on a named port, and the event reader that visits
+// the identified devices in turn.
 #include "devlink/driver_core.h"
 
 #include <cstring>

@@ -1,3 +1,5 @@
+// The controller's wire format, both ways: commands are built from requests and framed for
+// the line; received bytes gather into packets, are checked, and decode into events.
 #include "devlink/packet_format.h"
 
 #include <cstring>
