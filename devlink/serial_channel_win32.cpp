@@ -1,7 +1,6 @@
 // The serial channel over the Windows communications API, as Windows 95 offers it.
-#include <cstdio>
-
 #include "devlink/device_link_testing.h"
+#include "devlink/device_log.h"
 #include "devlink/serial_channel.h"
 #include "devlink/serial_channel_common.h"
 
@@ -22,13 +21,11 @@ void PurgeAll(HANDLE handle) {
 
 int32_t UdComOpen(ComChannel* channel) {
     if (channel == nullptr) return 0;
-    printf("UdComOpen:  opening %s\n", channel->port_name);
-    fflush(stdout);
+    LogDeviceLine("UdComOpen:  opening %s\n", channel->port_name);
     channel->handle = CreateFileA(channel->port_name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
     if (channel->handle == INVALID_HANDLE_VALUE) {
-        printf("UdComOpen:  CreateFile failed  %d\n", static_cast<int>(GetLastError()));
-        fflush(stdout);
+        LogDeviceLine("UdComOpen:  CreateFile failed  %d\n", static_cast<int>(GetLastError()));
         return -1;
     }
     LastComHandle = channel->handle;
@@ -49,8 +46,7 @@ int32_t UdComOpen(ComChannel* channel) {
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = 0;
     if (SetCommTimeouts(channel->handle, &timeouts) != 1) {
-        printf("UdComOpen:  error %d setting timeouts\n", static_cast<int>(GetLastError()));
-        fflush(stdout);
+        LogDeviceLine("UdComOpen:  error %d setting timeouts\n", static_cast<int>(GetLastError()));
         return -1;
     }
 
@@ -104,4 +100,5 @@ void UdComWaitReadable(ComChannel* channel, uint32_t milliseconds) {
 void ResetSerialChannelState() {
     CloseOpenPorts([](ComHandle handle) { CloseHandle(handle); });
     LastComHandle = INVALID_HANDLE_VALUE;
+    SetDeviceLogSink(nullptr);
 }
