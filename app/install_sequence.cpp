@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "app/installer.h"
+#include "devlink/device_codes.h"
 #include "devlink/driver_core.h"
 #include "devlink/serial_channel.h"
 #include "joycfg/driver_notification.h"
@@ -10,10 +11,6 @@
 #include "ports/port_census.h"
 
 ProgramState g_program_state = {};
-
-namespace {
-constexpr int32_t kMarlockDeviceType = 5;
-}  // namespace
 
 void SetPortInAllSlots(int32_t port_number) {
     for (int32_t slot = 0; slot < kSlotCount; ++slot) SetSlotPort(slot, port_number);

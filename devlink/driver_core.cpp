@@ -1,7 +1,11 @@
+// The driver core: the device and handle tables in static storage, the dispatch of requests
+// to identified devices, identification on a named port, and the event reader that visits
+// the identified devices in turn.
 #include "devlink/driver_core.h"
 
 #include <cstring>
 
+#include "devlink/device_codes.h"
 #include "devlink/device_link_testing.h"
 #include "devlink/device_words.h"
 #include "devlink/packet_format.h"
@@ -16,7 +20,6 @@ uint32_t LastButtonMask = 0;
 namespace {
 
 constexpr int32_t kPacketCapacity = 128;
-constexpr int32_t kMarlock = 5;
 constexpr char kBanner[] = "!1 Tessaline (R) V";
 constexpr size_t kBannerLength = sizeof(kBanner) - 1;
 constexpr uint32_t kButtonReleaseBit = 0x80000000u;
@@ -31,6 +34,8 @@ constexpr DeviceKind kDeviceKinds[] = {
     {"Brennick", "Halberdine"}, {"Brennick", "Olvex"},   {"Brennick", "Olvexa"},
     {"Brennick", "Treskel"},    {"Brennick", "Marlock"},
 };
+constexpr int32_t kDeviceKindCount = sizeof(kDeviceKinds) / sizeof(kDeviceKinds[0]);
+static_assert(kMarlockDeviceType == kDeviceKindCount, "the Marlock is the table's last kind");
 
 DeviceLinkClock current_clock = UdComTickCount;
 DeviceLinkIdle current_idle = UdComWaitReadable;
@@ -50,7 +55,7 @@ void EmptyPacket(PacketBuffer* buffer) {
 
 void SendQuery(DeviceRecord* record) {
     DeviceRequest query{};
-    query.code = 276;
+    query.code = kVersionQuery;
     PacketBuffer packet{};
     EmptyPacket(&packet);
     BuildCommand(&query, &packet);
@@ -61,13 +66,6 @@ void SendQuery(DeviceRecord* record) {
 bool IsBanner(const PacketBuffer* buffer) {
     return buffer->count >= static_cast<int32_t>(kBannerLength) &&
            memcmp(buffer->bytes, kBanner, kBannerLength) == 0;
-}
-
-// A record whose open failed stays registered under its number without operations.
-bool HasOperations(const DeviceRecord* record) {
-    return record->frame_packet != nullptr && record->receive_byte != nullptr &&
-           record->build_command != nullptr && record->decode_packet != nullptr &&
-           record->send_version_query != nullptr;
 }
 
 int32_t OpenDevice(DeviceRequest* request) {
@@ -81,13 +79,18 @@ int32_t OpenDevice(DeviceRequest* request) {
              reinterpret_cast<const char*>(request->data),
              static_cast<size_t>(name_limit) < sizeof(request->data) ? static_cast<size_t>(name_limit)
                                                                      : sizeof(request->data));
-    if (UdComOpen(&record->channel) != 1) return -1;
-    if (AwaitVersionBanner(record) != 1) return 0;
+    int32_t identified = UdComOpen(&record->channel) != 1 ? -1 : AwaitVersionBanner(record);
+    if (identified != 1) {
+        // The number stays used, but the record goes to the next attempt: were it still
+        // reachable under this number, a later success would answer to it too.
+        HandleTable[record->device_number] = nullptr;
+        return identified;
+    }
     InstallDeviceOps(record);
     record->send_version_query(record);
     PutRequestWord(request, 0, record->device_number);
     PutRequestWord(request, 1, record->device_type);
-    request->code = 15;
+    request->code = kDeviceOpened;
     request->length = 8;
     ++DeviceCount;
     return 1;
@@ -96,7 +99,7 @@ int32_t OpenDevice(DeviceRequest* request) {
 void AnswerPing(DeviceRequest* request) {
     PutRequestWord(request, 0, 1);
     PutRequestWord(request, 1, 0);
-    request->code = 17;
+    request->code = kPingAnswer;
     request->length = 8;
 }
 
@@ -118,7 +121,7 @@ int32_t SetDevicePort(DeviceInfo* info, const char* port_name) {
 int32_t IdentifyDevice(DeviceInfo* info) {
     if (info == nullptr) return 0;
     DeviceRequest request{};
-    request.code = 14;
+    request.code = kOpenDevice;
     CopyText(reinterpret_cast<char*>(request.data), sizeof(request.data), info->port_name,
              sizeof(info->port_name));
     request.length = static_cast<int32_t>(strlen(reinterpret_cast<const char*>(request.data))) + 1;
@@ -126,7 +129,7 @@ int32_t IdentifyDevice(DeviceInfo* info) {
 
     int32_t number = GetRequestWord(&request, 0);
     int32_t type = GetRequestWord(&request, 1);
-    if (type < 1 || type > 5) return 0;
+    if (type < 1 || type > kDeviceKindCount) return 0;
     const DeviceKind& kind = kDeviceKinds[type - 1];
     CopyText(info->maker, sizeof(info->maker), kind.maker, sizeof(info->maker));
     CopyText(info->model, sizeof(info->model), kind.model, sizeof(info->model));
@@ -141,16 +144,15 @@ int32_t SendDeviceRequest(DeviceRequest* request) {
 
 int32_t DispatchRequest(DeviceRequest* request) {
     if (request == nullptr) return -1;
-    if (request->code == 14) return OpenDevice(request);
-    if (request->code == 16) {
+    if (request->code == kOpenDevice) return OpenDevice(request);
+    if (request->code == kPing) {
         AnswerPing(request);
         return 1;
     }
 
     DeviceRecord* record = nullptr;
     if (LookupDevice(&record, request->device_number) != 1) return -1;
-    if (!HasOperations(record)) return -1;
-    if (request->code == 13) {
+    if (request->code == kRequery) {
         record->send_version_query(record);
         return 1;
     }
@@ -196,17 +198,17 @@ int32_t GetDeviceEvent(DeviceRequest* out) {
     out->length = event.length;
     memcpy(out->data, event.data, static_cast<size_t>(length));
 
-    if (out->code == 4) {
+    if (out->code == kButtonEvent) {
         uint32_t buttons = static_cast<uint32_t>(GetRequestWord(out, 0));
         if ((LastButtonMask & kButtonReleaseBit) != 0 && (buttons & kButtonReleaseBit) == 0) {
-            out->code = 13;
+            out->code = kRequery;
             out->length = 0;
             SendDeviceRequest(out);
         }
         LastButtonMask = buttons;
         return 1;
     }
-    if (out->code == 16) {
+    if (out->code == kPing) {
         AnswerPing(out);
         return 0;
     }
@@ -232,7 +234,7 @@ int32_t LookupDevice(DeviceRecord** out, int32_t device_number) {
 
 int32_t InstallDeviceOps(DeviceRecord* record) {
     if (record == nullptr) return -1;
-    if (record->device_type == 0) record->device_type = kMarlock;
+    if (record->device_type == 0) record->device_type = kMarlockDeviceType;
     record->frame_packet = FramePacket;
     record->receive_byte = ReceiveByte;
     record->build_command = BuildCommand;
@@ -263,7 +265,7 @@ int32_t AwaitVersionBanner(DeviceRecord* record) {
         // compared too.
         if (got_byte && ReceiveByte(byte, &packet, record) != 0) {
             if (IsBanner(&packet)) {
-                record->device_type = kMarlock;
+                record->device_type = kMarlockDeviceType;
                 return 1;
             }
             EmptyPacket(&packet);

@@ -1,7 +1,10 @@
+// The controller's wire format, both ways: commands are built from requests and framed for
+// the line; received bytes gather into packets, are checked, and decode into events.
 #include "devlink/packet_format.h"
 
 #include <cstring>
 
+#include "devlink/device_codes.h"
 #include "devlink/device_words.h"
 
 namespace {
@@ -15,7 +18,7 @@ int32_t UsableCapacity(const PacketBuffer* buffer) {
     return buffer->capacity < kBufferBytes ? buffer->capacity : kBufferBytes;
 }
 
-void DecodeText(const PacketBuffer* buffer, int32_t code, DeviceRequest* event) {
+void DecodeText(const PacketBuffer* buffer, DeviceCode code, DeviceRequest* event) {
     // A text packet can carry up to 125 bytes; the event holds 64, so longer texts are cut.
     int32_t length = buffer->count - 1;
     if (length > static_cast<int32_t>(sizeof(event->data))) length = sizeof(event->data);
@@ -73,17 +76,17 @@ int32_t BuildCommand(const DeviceRequest* request, PacketBuffer* buffer) {
     if (request == nullptr || buffer == nullptr) return -1;
     buffer->count = 1;
     switch (request->code) {
-        case 3: buffer->bytes[0] = 'd'; return 1;
-        case 8: buffer->bytes[0] = 'p'; return 1;
-        case 261: buffer->bytes[0] = 'n'; return 1;
-        case 276: buffer->bytes[0] = '?'; return 1;
-        case 260:
+        case kLowerDCommand: buffer->bytes[0] = 'd'; return 1;
+        case kLowerPCommand: buffer->bytes[0] = 'p'; return 1;
+        case kLowerNCommand: buffer->bytes[0] = 'n'; return 1;
+        case kVersionQuery: buffer->bytes[0] = '?'; return 1;
+        case kUpperNCommand:
             buffer->bytes[0] = 'N';
             buffer->bytes[1] = request->data[0];
             buffer->count = 2;
             return 1;
-        case 6:
-        case 9: return 0;
+        case kEmptyCommand6:
+        case kEmptyCommand9: return 0;
         default: return -1;
     }
 }
@@ -114,20 +117,20 @@ int32_t DecodePacket(DeviceRecord* record, PacketBuffer* buffer, DeviceRequest* 
     int32_t length = buffer->count;
     const uint8_t* bytes = buffer->bytes;
     switch (bytes[0]) {
-        case '!': DecodeText(buffer, 275, event); return 1;
-        case 'R': DecodeText(buffer, 258, event); return 1;
+        case '!': DecodeText(buffer, kVersionText, event); return 1;
+        case 'R': DecodeText(buffer, kRTextEvent, event); return 1;
         case 'D': {
             if (length != 11) return -1;
             int32_t words[7];
             DecodeMotion(buffer, words);
             for (int i = 0; i < 7; ++i) PutRequestWord(event, i, words[i]);
-            event->code = 2;
+            event->code = kMotionEvent;
             event->length = 28;
             return 1;
         }
         case 'E':
             if (length != 3) return -1;
-            event->code = 10;
+            event->code = kEEvent;
             event->data[0] = bytes[1];
             event->length = 1;
             return 1;
@@ -136,19 +139,19 @@ int32_t DecodePacket(DeviceRecord* record, PacketBuffer* buffer, DeviceRequest* 
             uint32_t word = bytes[2] & 0x3Fu;
             if ((bytes[2] & 0x40u) != 0) word |= 0x80000000u;
             PutRequestWord(event, 0, static_cast<int32_t>(word));
-            event->code = 4;
+            event->code = kButtonEvent;
             event->length = 4;
             return 1;
         }
         case 'N':
             if (length != 2) return -1;
-            event->code = 259;
+            event->code = kNEvent;
             event->data[0] = bytes[1];
             event->length = 1;
             return 1;
         case 'P':
             if (length != 3) return -1;
-            event->code = 7;
+            event->code = kPEvent;
             event->data[0] = bytes[1];
             event->data[1] = bytes[2];
             event->length = 2;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "devlink/device_codes.h"
 #include "devlink/device_link_testing.h"
 #include "devlink/driver_core.h"
 #include "pty_pair.h"
@@ -103,7 +104,7 @@ TEST_F(BannerWaitTest, RecognisesTheBannerByItsFirst18Characters) {
         pty.Send(c.line);
         uint32_t start = fake_now;
         EXPECT_EQ(AwaitVersionBanner(&record), c.result);
-        EXPECT_EQ(record.device_type, c.result == 1 ? 5 : 0);
+        EXPECT_EQ(record.device_type, c.result == 1 ? kMarlockDeviceType : 0);
         EXPECT_EQ(pty.Received(), (Bytes{0x3F, 0x0D})) << "the query goes out once";
         if (c.result == 0) {
             EXPECT_EQ(fake_now - start, 1500u);

@@ -10,6 +10,7 @@
 #include "devlink/device_link_testing.h"
 #include "devlink/driver_core.h"
 #include "pty_pair.h"
+#include "event_codes.h"
 #include "event_words.h"
 
 namespace {
@@ -54,16 +55,17 @@ TEST_F(DeviceEventsTest, DevicesAreReadByTurns) {
     struct Expected {
         int32_t result;
         int32_t device;
-        int32_t code;
+        DeviceCode code;
         uint8_t first;
     };
-    const Expected expected[] = {{1, 0, 259, 0x01}, {1, 1, 10, 0x13}, {1, 0, 259, 0x02}, {0, 0, 0, 0}};
+    const Expected expected[] = {
+        {1, 0, kNEvent, 0x01}, {1, 1, kEEvent, 0x13}, {1, 0, kNEvent, 0x02}, {0, 0, {}, 0}};
     for (const Expected& e : expected) {
         DeviceRequest event{};
         ASSERT_EQ(ReadDeviceEvent(&event), e.result);
         if (e.result != 1) continue;
         EXPECT_EQ(event.device_number, e.device);
-        EXPECT_EQ(event.code, e.code);
+        EXPECT_EQ(CodeOf(event), e.code);
         EXPECT_EQ(event.data[0], e.first);
     }
 }
@@ -83,7 +85,7 @@ TEST_F(DeviceEventsTest, DevicesAfterAFailedOpenAreAllRead) {
     EXPECT_EQ(ReadDeviceEvent(&event), 0);
     ASSERT_EQ(ReadDeviceEvent(&event), 1);
     EXPECT_EQ(event.device_number, 2);
-    EXPECT_EQ(event.code, 259);
+    EXPECT_EQ(CodeOf(event), kNEvent);
 }
 
 TEST_F(DeviceEventsTest, RequestToTheNumberOfAFailedOpenFails) {
@@ -91,11 +93,41 @@ TEST_F(DeviceEventsTest, RequestToTheNumberOfAFailedOpenFails) {
     SetDevicePort(&info, "/dev/no-such-port");
     DeviceLogRecorder recorder;
     ASSERT_EQ(IdentifyDevice(&info), 0);
-    for (int32_t code : {3, 13, 276}) {
+    for (DeviceCode code : {kLowerDCommand, kRequery, kVersionQuery}) {
         DeviceRequest request{};
         request.device_number = 0;
         request.code = code;
-        EXPECT_EQ(DispatchRequest(&request), -1) << code;
+        EXPECT_EQ(DispatchRequest(&request), -1) << DeviceCodeName(code);
+    }
+}
+
+// A failed open and the attempt after it use the same table record; once that record holds
+// a live device, the failed numbers must still not reach it.
+TEST_F(DeviceEventsTest, RequestsReachADeviceOnlyUnderTheNumberItWasIdentifiedWith) {
+    for (int32_t failures : {1, 99}) {
+        SCOPED_TRACE(testing::Message() << failures << " failed opens first");
+        ResetDeviceLinkState();
+        DeviceInfo info{};
+        SetDevicePort(&info, "/dev/no-such-port");
+        DeviceLogRecorder recorder;
+        for (int32_t i = 0; i < failures; ++i) ASSERT_EQ(IdentifyDevice(&info), 0);
+        ASSERT_EQ(AttachDeviceForTesting(lines[0].slave), failures);
+
+        for (int32_t number = 0; number < failures; ++number) {
+            for (DeviceCode code : {kLowerDCommand, kRequery, kVersionQuery}) {
+                DeviceRequest request{};
+                request.device_number = number;
+                request.code = code;
+                ASSERT_EQ(DispatchRequest(&request), -1) << "number " << number << ", " << DeviceCodeName(code);
+            }
+        }
+        EXPECT_TRUE(lines[0].Received(20).empty());
+
+        DeviceRequest request{};
+        request.device_number = failures;
+        request.code = kLowerDCommand;
+        EXPECT_EQ(DispatchRequest(&request), 1);
+        EXPECT_EQ(lines[0].Received(200), (Bytes{0x64, 0x0D}));
     }
 }
 
@@ -107,7 +139,7 @@ TEST_F(DeviceEventsTest, PartialPacketWaitsAndBadPacketsAreDiscarded) {
     // Wrong check byte: dropped, and the next packet is read in the same call.
     lines[0].Send({0x82, 0xD3 ^ 0x01, 0x0D, 0x50, 0x81, 0x82, 0xD3, 0x0D});
     ASSERT_EQ(ReadDeviceEvent(&event), 1);
-    EXPECT_EQ(event.code, 7);
+    EXPECT_EQ(CodeOf(event), kPEvent);
     EXPECT_EQ(event.length, 2);
     EXPECT_EQ(event.data[0], 0x01);
     EXPECT_EQ(event.data[1], 0x02);
@@ -117,18 +149,38 @@ TEST_F(DeviceEventsTest, PartialPacketWaitsAndBadPacketsAreDiscarded) {
     EXPECT_EQ(ReadDeviceEvent(&event), 0);
 }
 
+// The reader empties the buffer after every decoded packet. An "N" packet with the byte
+// 0x4E has the check byte 0x80, whose seven data bits are all zero: a buffer left holding it
+// would end every later packet wrongly.
+TEST_F(DeviceEventsTest, PacketAfterACheckByteOfZeroBitsIsRead) {
+    ASSERT_EQ(AttachDeviceForTesting(lines[0].slave), 0);
+    DeviceRequest event{};
+    lines[0].Send({0x4E, 0xCE, 0x80, 0x0D});
+    ASSERT_EQ(ReadDeviceEvent(&event), 1);
+    EXPECT_EQ(CodeOf(event), kNEvent);
+    EXPECT_EQ(event.data[0], 0x4E);
+
+    lines[0].Send({0x4E, 0x81, 0xCF, 0x0D});
+    event = DeviceRequest{};
+    ASSERT_EQ(ReadDeviceEvent(&event), 1);
+    EXPECT_EQ(CodeOf(event), kNEvent);
+    EXPECT_EQ(event.length, 1);
+    EXPECT_EQ(event.data[0], 0x01);
+    EXPECT_EQ(ReadDeviceEvent(&event), 0);
+}
+
 struct ButtonStep {
     uint8_t button_byte;  // bits 0-5 buttons, bit 6 the word's bit 31
-    int32_t code;
+    DeviceCode code;
     int32_t length;
     bool query_sent;
 };
 
 TEST_F(DeviceEventsTest, ReleaseOfBit31BecomesARequeryEvent) {
     const std::vector<ButtonStep> sequences[] = {
-        {{0x41, 4, 4, false}, {0x01, 13, 0, true}, {0x01, 4, 4, false}},
-        {{0x40, 4, 4, false}, {0x40, 4, 4, false}, {0x02, 13, 0, true}},
-        {{0x01, 4, 4, false}, {0x02, 4, 4, false}, {0x41, 4, 4, false}},
+        {{0x41, kButtonEvent, 4, false}, {0x01, kRequery, 0, true}, {0x01, kButtonEvent, 4, false}},
+        {{0x40, kButtonEvent, 4, false}, {0x40, kButtonEvent, 4, false}, {0x02, kRequery, 0, true}},
+        {{0x01, kButtonEvent, 4, false}, {0x02, kButtonEvent, 4, false}, {0x41, kButtonEvent, 4, false}},
     };
     for (const auto& sequence : sequences) {
         ResetDeviceLinkState();
@@ -138,7 +190,7 @@ TEST_F(DeviceEventsTest, ReleaseOfBit31BecomesARequeryEvent) {
             lines[0].Send(ButtonPacket(step.button_byte));
             DeviceRequest out{};
             ASSERT_EQ(GetDeviceEvent(&out), 1);
-            EXPECT_EQ(out.code, step.code);
+            EXPECT_EQ(CodeOf(out), step.code);
             EXPECT_EQ(out.length, step.length);
             EXPECT_EQ(out.device_number, 0);
             Bytes sent = lines[0].Received(step.query_sent ? 200 : 20);
@@ -165,7 +217,7 @@ TEST_F(DeviceEventsTest, GetDeviceEventLeavesTheCallersRecordAloneWhenNothingCam
 
 struct CommandCase {
     const char* name;
-    int32_t code;
+    int32_t code;  // a DeviceCode, or a number that is none
     uint8_t value;
     int32_t result;
     Bytes wire;
@@ -174,14 +226,14 @@ struct CommandCase {
 TEST_F(DeviceEventsTest, RequestsSendTheirCommands) {
     ASSERT_EQ(AttachDeviceForTesting(lines[0].slave), 0);
     const CommandCase cases[] = {
-        {"d", 3, 0, 1, {0x64, 0x0D}},
-        {"p", 8, 0, 1, {0x70, 0x0D}},
-        {"N and a byte", 260, 0x05, 1, {0x4E, 0x85, 0xCB, 0x0D}},
-        {"n", 261, 0, 1, {0x6E, 0x0D}},
-        {"?", 276, 0, 1, {0x3F, 0x0D}},
-        {"re-query", 13, 0, 1, {0x3F, 0x0D}},
-        {"code 6 sends nothing", 6, 0, -1, {}},
-        {"code 9 sends nothing", 9, 0, -1, {}},
+        {"d", kLowerDCommand, 0, 1, {0x64, 0x0D}},
+        {"p", kLowerPCommand, 0, 1, {0x70, 0x0D}},
+        {"N and a byte", kUpperNCommand, 0x05, 1, {0x4E, 0x85, 0xCB, 0x0D}},
+        {"n", kLowerNCommand, 0, 1, {0x6E, 0x0D}},
+        {"?", kVersionQuery, 0, 1, {0x3F, 0x0D}},
+        {"re-query", kRequery, 0, 1, {0x3F, 0x0D}},
+        {"empty command 6 sends nothing", kEmptyCommand6, 0, -1, {}},
+        {"empty command 9 sends nothing", kEmptyCommand9, 0, -1, {}},
         {"unknown code", 77, 0, -1, {}},
     };
     for (const CommandCase& c : cases) {
@@ -201,11 +253,11 @@ TEST_F(DeviceEventsTest, RequestsSendTheirCommands) {
 TEST_F(DeviceEventsTest, RequestsToUnknownDevicesFail) {
     ASSERT_EQ(AttachDeviceForTesting(lines[0].slave), 0);
     for (int32_t number : {1, 99, 100, -1}) {
-        for (int32_t code : {3, 13}) {
+        for (DeviceCode code : {kLowerDCommand, kRequery}) {
             DeviceRequest request{};
             request.device_number = number;
             request.code = code;
-            EXPECT_EQ(DispatchRequest(&request), -1) << number << " " << code;
+            EXPECT_EQ(DispatchRequest(&request), -1) << number << " " << DeviceCodeName(code);
         }
     }
     EXPECT_TRUE(lines[0].Received(20).empty());
@@ -213,9 +265,9 @@ TEST_F(DeviceEventsTest, RequestsToUnknownDevicesFail) {
 
 TEST_F(DeviceEventsTest, PingIsAnsweredWithoutADevice) {
     DeviceRequest request{};
-    request.code = 16;
+    request.code = kPing;
     ASSERT_EQ(DispatchRequest(&request), 1);
-    EXPECT_EQ(request.code, 17);
+    EXPECT_EQ(CodeOf(request), kPingAnswer);
     EXPECT_EQ(request.length, 8);
     EXPECT_EQ(Word(request, 0), 1);
     EXPECT_EQ(Word(request, 1), 0);
@@ -228,7 +280,7 @@ TEST_F(DeviceEventsTest, FullDeviceTableRefusesTheOpen) {
     EXPECT_EQ(AttachDeviceForTesting(lines[0].slave), -1);
 
     DeviceRequest request{};
-    request.code = 14;
+    request.code = kOpenDevice;
     strcpy(reinterpret_cast<char*>(request.data), "/dev/no-such-port");
     request.length = 18;
     DeviceLogRecorder recorder;
@@ -280,7 +332,7 @@ TEST(DeviceTableTest, NullRecordsAreRefused) {
 TEST(DeviceTableTest, InstallDeviceOpsMakesAFreshRecordAMarlock) {
     DeviceRecord record{};
     ASSERT_EQ(InstallDeviceOps(&record), 1);
-    EXPECT_EQ(record.device_type, 5);
+    EXPECT_EQ(record.device_type, kMarlockDeviceType);
     EXPECT_NE(record.frame_packet, nullptr);
     EXPECT_NE(record.receive_byte, nullptr);
     EXPECT_NE(record.build_command, nullptr);

@@ -15,6 +15,7 @@
 #include "devlink/driver_core.h"
 #include "platform/serial_names.h"
 #include "simulator_process.h"
+#include "event_codes.h"
 #include "event_words.h"
 
 namespace {
@@ -55,7 +56,7 @@ TEST_P(IdentificationTest, ControllerIsFoundOnlyWhenItSendsTheBanner) {
     EXPECT_EQ(log, "UdComOpen:  opening COM1\n");
     EXPECT_GE(simulator.Count("query"), 1);
     if (c.result == 1) {
-        EXPECT_EQ(info.device_type, 5);
+        EXPECT_EQ(info.device_type, kMarlockDeviceType);
         EXPECT_STREQ(info.maker, "Brennick");
         EXPECT_STREQ(info.model, "Marlock");
         EXPECT_EQ(info.device_number, 0);
@@ -109,6 +110,24 @@ TEST(IdentificationCountTest, FailedAttemptsUseUpDeviceNumbers) {
               "UdComOpen:  opening COM1\nUdComOpen:  CreateFile failed  2\n"
               "UdComOpen:  opening COM2\nUdComOpen:  CreateFile failed  2\n"
               "UdComOpen:  opening COM3\n");
+
+    // Only the identified number reaches the controller; the failed attempts' numbers do not.
+    for (int32_t number : {0, 1}) {
+        for (DeviceCode code : {kLowerDCommand, kRequery}) {
+            DeviceRequest request{};
+            request.device_number = number;
+            request.code = code;
+            EXPECT_EQ(DispatchRequest(&request), -1) << "number " << number << ", " << DeviceCodeName(code);
+        }
+    }
+    DeviceRequest request{};
+    request.device_number = 2;
+    request.code = kLowerDCommand;
+    EXPECT_EQ(DispatchRequest(&request), 1);
+    EXPECT_TRUE(simulator.AwaitCount("packet 64", 1, 1000));
+    EXPECT_EQ(simulator.Count("packet 64"), 1);
+    EXPECT_EQ(simulator.Count("query"), 2) << "the identification's two queries only";
+    EXPECT_EQ(simulator.Stop(), 0);
     ResetDeviceLinkState();
     ClearSerialDevicePaths();
 }
@@ -183,16 +202,16 @@ TEST(SimulatorEventsTest, MotionAndButtonsArriveAndAReleaseRequeries) {
         }
     }
     ASSERT_EQ(events.size(), 4u);
-    EXPECT_EQ(events[0].code, 275);  // the answer to the query after identification
+    EXPECT_EQ(CodeOf(events[0]), kVersionText);  // the answer to the query after identification
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(events[0].data), events[0].length),
               "1 Tessaline (R) V2.10");
-    EXPECT_EQ(events[1].code, 2);
+    EXPECT_EQ(CodeOf(events[1]), kMotionEvent);
     EXPECT_EQ(events[1].length, 28);
     const int32_t axes[7] = {511, -512, 512, -1, 0, 100, 33};
     for (int i = 0; i < 7; ++i) EXPECT_EQ(Word(events[1], i), axes[i]) << "word " << i;
-    EXPECT_EQ(events[2].code, 4);
+    EXPECT_EQ(CodeOf(events[2]), kButtonEvent);
     EXPECT_EQ(static_cast<uint32_t>(Word(events[2], 0)), 0x80000003u);
-    EXPECT_EQ(events[3].code, 13);
+    EXPECT_EQ(CodeOf(events[3]), kRequery);
     EXPECT_EQ(events[3].length, 0);
     EXPECT_TRUE(simulator.AwaitCount("query", 3, 1000)) << "the release did not re-query";
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "devlink/packet_format.h"
+#include "event_codes.h"
 #include "event_words.h"
 
 namespace {
@@ -23,9 +24,32 @@ PacketBuffer BufferOf(const Bytes& bytes) {
 
 Bytes Held(const PacketBuffer& buffer) { return Bytes(buffer.bytes, buffer.bytes + buffer.count); }
 
+// The one place the tests write the codes as numbers: callers of the event interface know
+// them by number, so the list must keep them. Everywhere else they go by name.
+TEST(PacketFormatTest, CodesKeepTheirNumbers) {
+    const struct {
+        int32_t number;
+        const char* name;
+    } codes[] = {
+        {2, "motion event"},   {3, "d command"},    {4, "button event"},    {6, "empty command 6"},
+        {7, "P event"},        {8, "p command"},    {9, "empty command 9"}, {10, "E event"},
+        {13, "re-query"},      {14, "open device"}, {15, "device opened"},  {16, "ping"},
+        {17, "ping answer"},   {258, "R text event"}, {259, "N event"},     {260, "N command"},
+        {261, "n command"},    {275, "version text"}, {276, "version query"},
+    };
+    for (const auto& code : codes) {
+        ASSERT_NE(DeviceCodeName(code.number), nullptr) << code.number;
+        EXPECT_STREQ(DeviceCodeName(code.number), code.name) << code.number;
+    }
+    for (int32_t number : {-1, 0, 1, 5, 11, 12, 18, 257, 262, 274, 277}) {
+        EXPECT_EQ(DeviceCodeName(number), nullptr) << number;
+    }
+    EXPECT_EQ(kMarlockDeviceType, 5);
+}
+
 struct CommandCase {
     const char* name;
-    int32_t code;
+    int32_t code;  // a DeviceCode, or a number that is none
     uint8_t value;
     int32_t result;
     Bytes wire;  // after framing; empty when nothing is built
@@ -33,17 +57,17 @@ struct CommandCase {
 
 TEST(PacketFormatTest, CommandsAreBuiltAndFramedAsTheControllerExpects) {
     const CommandCase cases[] = {
-        {"version query", 276, 0, 1, {0x3F, 0x0D}},
-        {"d", 3, 0, 1, {0x64, 0x0D}},
-        {"p", 8, 0, 1, {0x70, 0x0D}},
-        {"n", 261, 0, 1, {0x6E, 0x0D}},
-        {"N with 5", 260, 0x05, 1, {0x4E, 0x85, 0xCB, 0x0D}},
-        {"N with 0x7F", 260, 0x7F, 1, {0x4E, 0xFF, 0xB1, 0x0D}},
-        {"N with 0", 260, 0x00, 1, {0x4E, 0x80, 0xCE, 0x0D}},
-        {"code 6 has no bytes", 6, 0, 0, {}},
-        {"code 9 has no bytes", 9, 0, 0, {}},
-        {"event code 2 is no command", 2, 0, -1, {}},
-        {"code 13 is no command", 13, 0, -1, {}},
+        {"version query", kVersionQuery, 0, 1, {0x3F, 0x0D}},
+        {"d", kLowerDCommand, 0, 1, {0x64, 0x0D}},
+        {"p", kLowerPCommand, 0, 1, {0x70, 0x0D}},
+        {"n", kLowerNCommand, 0, 1, {0x6E, 0x0D}},
+        {"N with 5", kUpperNCommand, 0x05, 1, {0x4E, 0x85, 0xCB, 0x0D}},
+        {"N with 0x7F", kUpperNCommand, 0x7F, 1, {0x4E, 0xFF, 0xB1, 0x0D}},
+        {"N with 0", kUpperNCommand, 0x00, 1, {0x4E, 0x80, 0xCE, 0x0D}},
+        {"empty command 6 has no bytes", kEmptyCommand6, 0, 0, {}},
+        {"empty command 9 has no bytes", kEmptyCommand9, 0, 0, {}},
+        {"the motion event is no command", kMotionEvent, 0, -1, {}},
+        {"the re-query is no command", kRequery, 0, -1, {}},
         {"unknown code", 1000, 0, -1, {}},
     };
     for (const CommandCase& c : cases) {
@@ -173,7 +197,7 @@ struct DecodeCase {
     const char* name;
     Bytes packet;  // as ReceiveByte leaves it: letter and payload, bit 7 cleared
     int32_t result;
-    int32_t code;
+    DeviceCode code;
     int32_t length;
     Bytes data;
 };
@@ -181,22 +205,22 @@ struct DecodeCase {
 TEST(PacketFormatTest, PacketsDecodeIntoEvents) {
     Bytes long_text(125, 'a');
     const DecodeCase cases[] = {
-        {"banner text", {0x21, 0x31, 0x20, 0x54}, 1, 275, 3, {0x31, 0x20, 0x54}},
-        {"bare !", {0x21}, 1, 275, 0, {}},
-        {"R text", {0x52, 0x68, 0x69}, 1, 258, 2, {0x68, 0x69}},
-        {"E", {0x45, 0x12, 0x34}, 1, 10, 1, {0x12}},
-        {"K with bit 6 and bits 0-5", {0x4B, 0x00, 0x45, 0x00}, 1, 4, 4, {0x05, 0x00, 0x00, 0x80}},
-        {"K without bit 6", {0x4B, 0x7F, 0x3F, 0x7F}, 1, 4, 4, {0x3F, 0x00, 0x00, 0x00}},
-        {"N", {0x4E, 0x07}, 1, 259, 1, {0x07}},
-        {"P", {0x50, 0x01, 0x02}, 1, 7, 2, {0x01, 0x02}},
-        {"E too long", {0x45, 0x12, 0x34, 0x56}, -1, 0, 0, {}},
-        {"K with three bytes", {0x4B, 0x00, 0x45}, -1, 0, 0, {}},
-        {"N alone", {0x4E}, -1, 0, 0, {}},
-        {"P too short", {0x50, 0x01}, -1, 0, 0, {}},
-        {"D with ten bytes", Bytes(10, 0x44), -1, 0, 0, {}},
-        {"D with twelve bytes", Bytes(12, 0x44), -1, 0, 0, {}},
-        {"unknown letter", {0x5A, 0x01}, -1, 0, 0, {}},
-        {"lower-case letter of a command", {0x64}, -1, 0, 0, {}},
+        {"banner text", {0x21, 0x31, 0x20, 0x54}, 1, kVersionText, 3, {0x31, 0x20, 0x54}},
+        {"bare !", {0x21}, 1, kVersionText, 0, {}},
+        {"R text", {0x52, 0x68, 0x69}, 1, kRTextEvent, 2, {0x68, 0x69}},
+        {"E", {0x45, 0x12, 0x34}, 1, kEEvent, 1, {0x12}},
+        {"K with bit 6 and bits 0-5", {0x4B, 0x00, 0x45, 0x00}, 1, kButtonEvent, 4, {0x05, 0x00, 0x00, 0x80}},
+        {"K without bit 6", {0x4B, 0x7F, 0x3F, 0x7F}, 1, kButtonEvent, 4, {0x3F, 0x00, 0x00, 0x00}},
+        {"N", {0x4E, 0x07}, 1, kNEvent, 1, {0x07}},
+        {"P", {0x50, 0x01, 0x02}, 1, kPEvent, 2, {0x01, 0x02}},
+        {"E too long", {0x45, 0x12, 0x34, 0x56}, -1, {}, 0, {}},
+        {"K with three bytes", {0x4B, 0x00, 0x45}, -1, {}, 0, {}},
+        {"N alone", {0x4E}, -1, {}, 0, {}},
+        {"P too short", {0x50, 0x01}, -1, {}, 0, {}},
+        {"D with ten bytes", Bytes(10, 0x44), -1, {}, 0, {}},
+        {"D with twelve bytes", Bytes(12, 0x44), -1, {}, 0, {}},
+        {"unknown letter", {0x5A, 0x01}, -1, {}, 0, {}},
+        {"lower-case letter of a command", {0x64}, -1, {}, 0, {}},
     };
     for (const DecodeCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -208,7 +232,7 @@ TEST(PacketFormatTest, PacketsDecodeIntoEvents) {
         ASSERT_EQ(DecodePacket(&record, &buffer, &event), c.result);
         EXPECT_EQ(event.device_number, 7);
         if (c.result != 1) continue;
-        EXPECT_EQ(event.code, c.code);
+        EXPECT_EQ(CodeOf(event), c.code);
         EXPECT_EQ(event.length, c.length);
         EXPECT_EQ(Bytes(event.data, event.data + c.data.size()), c.data);
     }
@@ -257,7 +281,7 @@ TEST(PacketFormatTest, MotionWithAllFieldsZeroCarriesTheMaskItself) {
     PacketBuffer buffer = BufferOf(packet);
     DeviceRequest event{};
     ASSERT_EQ(DecodePacket(&record, &buffer, &event), 1);
-    EXPECT_EQ(event.code, 2);
+    EXPECT_EQ(CodeOf(event), kMotionEvent);
     EXPECT_EQ(event.length, 28);
     const Bytes expected = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                             0, 0, 0, 0, 0, 0, 0, 0, 0x21, 0, 0, 0};

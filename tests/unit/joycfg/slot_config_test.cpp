@@ -360,6 +360,36 @@ TEST_F(SlotConfigTest, ResetRestoresTheDefaultRecord) {
     ExpectValue(kTypeSettings, "Joystick1OEMConfiguration", REG_BINARY, DefaultOemConfig());
 }
 
+// Slot 0's OEM configuration record as the registry held it at each JDD_CONFIGCHANGED.
+std::vector<std::vector<uint8_t>> oem_config_at_notice;
+
+void RecordOemConfigAtNotice(UINT message) {
+    if (message != 0x903) return;
+    oem_config_at_notice.push_back(ReadRegistryValue(kTypeSettings, "Joystick1OEMConfiguration").bytes);
+}
+
+// The driver reads the configuration when it is told, so the second notice must come after
+// the port and the axis letters were written, and the first before.
+TEST_F(SlotConfigTest, DriverIsToldAfterThePortAndAxesAreWritten) {
+    const struct {
+        const char* name;
+        int32_t (*configure)(int32_t, int32_t, const char*);
+    } cases[] = {{"ten-bit", ConfigureSlotTenBit}, {"full-range", ConfigureSlotFullRange}};
+    // The seeded record, then port "COM4" and the letters "RUV" with their NUL over "XYZR".
+    const std::vector<uint8_t> before = DefaultOemConfig();
+    const std::vector<uint8_t> after =
+        Hex("D0 07 00 00 60 EA 00 00 FF FF FF FF FF FF FF FF 43 4F 4D 34 00 52 55 56 00 55 56 00");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoadMachine("machine_two_ports.reg");
+        Seed();
+        oem_config_at_notice.clear();
+        SetJoystickDriverMessageObserver(RecordOemConfigAtNotice);
+        EXPECT_EQ(c.configure(0, 4, "RUV"), 0);
+        EXPECT_EQ(oem_config_at_notice, (std::vector<std::vector<uint8_t>>{before, after}));
+    }
+}
+
 TEST_F(SlotConfigTest, SequencesNotifyTwiceAndAlwaysReturnZero) {
     const struct {
         const char* name;
