@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "devlink/device_words.h"
+#include "joycfg/registry_key.h"
 
 static_assert(sizeof(JOYCAPSA) == kJoyCapsSize);
 static_assert(offsetof(JOYCAPSA, szRegKey) == 112);
@@ -106,12 +107,10 @@ int32_t OpenJoystickDriverKey(HKEY* driver_key) {
     // An empty name would open the joystick root itself in place of a driver key.
     if (name[0] == 0) return 0;
 
-    HKEY root = nullptr;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kJoystickRootPath, &root) != ERROR_SUCCESS) return 0;
-    HKEY driver = nullptr;
-    const LONG opened = RegOpenKeyA(root, name, &driver);
-    RegCloseKey(root);
-    if (opened != ERROR_SUCCESS) return 0;
-    *driver_key = driver;
+    RegistryKey root;
+    if (!OpenRegistryKey(HKEY_LOCAL_MACHINE, kJoystickRootPath, KeyAccess::kOpen, &root)) return 0;
+    RegistryKey driver;
+    if (!OpenRegistryKeyBelow(&root, name, KeyAccess::kOpen, &driver)) return 0;
+    *driver_key = driver.Release();
     return 1;
 }
