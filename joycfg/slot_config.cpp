@@ -54,6 +54,12 @@ bool SetSlotHwConfig(const RegistryKey& key, int32_t slot, int32_t (*fill)(uint8
                           LengthByRule(key.handle, name, kHwConfigSize, kHwConfigSize));
 }
 
+bool SetDefaultOemConfig(const RegistryKey& type_settings, int32_t slot) {
+    char name[kNameBufferSize];
+    FormatSlotValueName(kOemConfigurationTemplate, slot, name);
+    return SetBinaryValue(type_settings, name, kDefaultOemConfig, kOemConfigSize);
+}
+
 int32_t WriteSlotConfig(int32_t slot, int32_t (*fill)(uint8_t*)) {
     if (!ValidSlot(slot)) return 0;
     RegistryKey current;
@@ -117,9 +123,7 @@ int32_t InitSlotTypeSettings(int32_t slot) {
     RegistryKey type_settings;
     if (!OpenTypeSettingsKey(KeyAccess::kCreate, &type_settings)) return 0;
     if (!SetSlotHwConfig(type_settings, slot, FillHwConfigFullRange)) return 0;
-    char name[kNameBufferSize];
-    FormatSlotValueName(kOemConfigurationTemplate, slot, name);
-    if (!SetBinaryValue(type_settings, name, kDefaultOemConfig, kOemConfigSize)) return 0;
+    if (!SetDefaultOemConfig(type_settings, slot)) return 0;
     return CloseAndFlush(&type_settings);
 }
 
@@ -127,9 +131,7 @@ int32_t ResetSlotOemConfig(int32_t slot) {
     if (!ValidSlot(slot)) return 0;
     RegistryKey type_settings;
     if (!OpenTypeSettingsKey(KeyAccess::kOpen, &type_settings)) return 0;
-    char name[kNameBufferSize];
-    FormatSlotValueName(kOemConfigurationTemplate, slot, name);
-    if (!SetBinaryValue(type_settings, name, kDefaultOemConfig, kOemConfigSize)) return 0;
+    if (!SetDefaultOemConfig(type_settings, slot)) return 0;
     return CloseAndFlush(&type_settings);
 }
 
