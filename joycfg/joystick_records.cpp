@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "devlink/device_words.h"
+#include "joycfg/registry_key.h"
+
 static_assert(sizeof(JOYCAPSA) == kJoyCapsSize);
 static_assert(offsetof(JOYCAPSA, szRegKey) == 112);
 static_assert(sizeof(JOYCAPSA::szRegKey) == kJoyCapsRegKeySize);
@@ -44,24 +47,17 @@ constexpr uint32_t kHasZRUV = 0x00000001 | 0x00080000 | 0x00800000 | 0x01000000;
 constexpr uint32_t kUsagePresentOem = 2 | 4;
 constexpr uint32_t kCalibratedAll = 1 | 2 | 4 | 8 | 16;
 
-void PutWord(uint8_t* record, uint32_t offset, uint32_t value) {
-    record[offset] = static_cast<uint8_t>(value);
-    record[offset + 1] = static_cast<uint8_t>(value >> 8);
-    record[offset + 2] = static_cast<uint8_t>(value >> 16);
-    record[offset + 3] = static_cast<uint8_t>(value >> 24);
-}
-
 int32_t FillHwConfig(uint8_t* record, uint32_t maximum, uint32_t center) {
     if (record == nullptr) return 0;
-    PutWord(record, kFlagsOffset, kHasZRUV);
-    PutWord(record, kNumButtonsOffset, 7);
-    PutWord(record, kUsageOffset, kUsagePresentOem);
+    PutLittleEndianWord(record + kFlagsOffset, kHasZRUV);
+    PutLittleEndianWord(record + kNumButtonsOffset, 7);
+    PutLittleEndianWord(record + kUsageOffset, kUsagePresentOem);
     for (uint32_t axis = 0; axis < 6; ++axis) {
-        PutWord(record, kMaxOffset + 4 * axis, maximum);
-        PutWord(record, kCenterOffset + 4 * axis, center);
+        PutLittleEndianWord(record + kMaxOffset + 4 * axis, maximum);
+        PutLittleEndianWord(record + kCenterOffset + 4 * axis, center);
     }
-    PutWord(record, kCalFlagsOffset, kCalibratedAll);
-    PutWord(record, kTypeOffset, 1000);
+    PutLittleEndianWord(record + kCalFlagsOffset, kCalibratedAll);
+    PutLittleEndianWord(record + kTypeOffset, 1000);
     return 1;
 }
 
@@ -111,12 +107,10 @@ int32_t OpenJoystickDriverKey(HKEY* driver_key) {
     // An empty name would open the joystick root itself in place of a driver key.
     if (name[0] == 0) return 0;
 
-    HKEY root = nullptr;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kJoystickRootPath, &root) != ERROR_SUCCESS) return 0;
-    HKEY driver = nullptr;
-    const LONG opened = RegOpenKeyA(root, name, &driver);
-    RegCloseKey(root);
-    if (opened != ERROR_SUCCESS) return 0;
-    *driver_key = driver;
+    RegistryKey root;
+    if (!OpenRegistryKey(HKEY_LOCAL_MACHINE, kJoystickRootPath, KeyAccess::kOpen, &root)) return 0;
+    RegistryKey driver;
+    if (!OpenRegistryKeyBelow(&root, name, KeyAccess::kOpen, &driver)) return 0;
+    *driver_key = driver.Release();
     return 1;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "joycfg/joystick_records.h"
+#include "joycfg/registry_key.h"
 
 namespace {
 
@@ -58,34 +59,25 @@ static_assert(sizeof kOemTexts / sizeof kOemTexts[0] == 21);
 }  // namespace
 
 int32_t RegisterOemType() {
-    HKEY oem_types = nullptr;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kOemTypesPath, &oem_types) != ERROR_SUCCESS) return 0;
-    HKEY oem_type = nullptr;
+    RegistryKey oem_types;
+    if (!OpenRegistryKey(HKEY_LOCAL_MACHINE, kOemTypesPath, KeyAccess::kOpen, &oem_types)) {
+        return 0;
+    }
     // The name's leading backslash is only a separator; the NT-style registry refuses a
     // relative path that starts with one, so the key is created by its bare name.
     const char* type_key = kTypeKeyName[0] == '\\' ? kTypeKeyName + 1 : kTypeKeyName;
-    const LONG created = RegCreateKeyA(oem_types, type_key, &oem_type);
-    RegCloseKey(oem_types);
-    if (created != ERROR_SUCCESS) return 0;
+    RegistryKey oem_type;
+    if (!OpenRegistryKeyBelow(&oem_types, type_key, KeyAccess::kCreate, &oem_type)) return 0;
 
     // Whatever length another program stored, the record goes out whole.
-    const DWORD length = LengthByRule(oem_type, kOemDataValueName, kHwConfigSize, kHwConfigSize);
+    const DWORD length =
+        LengthByRule(oem_type.handle, kOemDataValueName, kHwConfigSize, kHwConfigSize);
     uint8_t record[kHwConfigSize];
     std::memset(record, 0, sizeof record);
     FillHwConfigFullRange(record);
-    if (RegSetValueExA(oem_type, kOemDataValueName, 0, REG_BINARY, record, length) !=
-        ERROR_SUCCESS) {
-        RegCloseKey(oem_type);
-        return 0;
-    }
+    if (!SetBinaryValue(oem_type, kOemDataValueName, record, length)) return 0;
     for (const OemText& entry : kOemTexts) {
-        if (RegSetValueExA(oem_type, entry.name, 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(entry.text), kOemFieldSize) != ERROR_SUCCESS) {
-            RegCloseKey(oem_type);
-            return 0;
-        }
+        if (!SetTextValue(oem_type, entry.name, entry.text, kOemFieldSize)) return 0;
     }
-    RegCloseKey(oem_type);
-    RegFlushKey(HKEY_LOCAL_MACHINE);
-    return 1;
+    return CloseAndFlush(&oem_type);
 }

@@ -5,6 +5,7 @@
 
 #include "joycfg/driver_notification.h"
 #include "joycfg/joystick_records.h"
+#include "joycfg/registry_key.h"
 #include "ports/port_census.h"
 
 namespace {
@@ -19,89 +20,75 @@ uint8_t oem_config_copy[kOemConfigSize];
 
 bool ValidSlot(int32_t slot) { return slot >= 0 && slot < kSlotCount; }
 
-// Opens a subkey of the driver key; the driver key itself is closed either way.
-bool OpenBelowDriverKey(const char* sub_key, bool create, HKEY* key) {
-    HKEY driver = nullptr;
-    if (OpenJoystickDriverKey(&driver) != 1) return false;
-    const LONG opened =
-        create ? RegCreateKeyA(driver, sub_key, key) : RegOpenKeyA(driver, sub_key, key);
-    RegCloseKey(driver);
-    return opened == ERROR_SUCCESS;
+// Opens sub_key below the driver key: 1, or -1 when the driver key lookup failed, or 0 when
+// sub_key could not be opened. The driver key is closed either way.
+int32_t OpenBelowDriverKey(const char* sub_key, KeyAccess access, RegistryKey* key) {
+    RegistryKey driver;
+    if (OpenJoystickDriverKey(&driver.handle) != 1) return -1;
+    return OpenRegistryKeyBelow(&driver, sub_key, access, key) ? 1 : 0;
 }
 
-bool OpenTypeSettingsKey(bool create, HKEY* key) {
+bool OpenTypeSettingsKey(KeyAccess access, RegistryKey* key) {
     char path[kNameBufferSize];
     BuildTypeSettingsPath(path);
-    return OpenBelowDriverKey(path, create, key);
-}
-
-bool SetBinary(HKEY key, const char* name, const uint8_t* data, DWORD length) {
-    return RegSetValueExA(key, name, 0, REG_BINARY, data, length) == ERROR_SUCCESS;
-}
-
-bool SetText(HKEY key, const char* name, const char* buffer, DWORD length) {
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(buffer), length) ==
-           ERROR_SUCCESS;
-}
-
-int32_t CloseAndFlush(HKEY key) {
-    RegCloseKey(key);
-    RegFlushKey(HKEY_LOCAL_MACHINE);
-    return 1;
-}
-
-int32_t Fail(HKEY key) {
-    RegCloseKey(key);
-    return 0;
+    return OpenBelowDriverKey(path, access, key) == 1;
 }
 
 // A slot text value from its 260-byte buffer, with the length rule.
-bool SetSlotText(HKEY key, const char* name_template, int32_t slot, const char* buffer) {
+bool SetSlotText(const RegistryKey& key, const char* name_template, int32_t slot,
+                 const char* buffer) {
     char name[kNameBufferSize];
     FormatSlotValueName(name_template, slot, name);
     const DWORD content = static_cast<DWORD>(std::strlen(buffer) + 1);
-    return SetText(key, name, buffer, LengthByRule(key, name, kNameBufferSize, content));
+    return SetTextValue(key, name, buffer, LengthByRule(key.handle, name, kNameBufferSize, content));
 }
 
 // A zeroed, filled hardware record, with the length rule.
-bool SetSlotHwConfig(HKEY key, int32_t slot, int32_t (*fill)(uint8_t*)) {
+bool SetSlotHwConfig(const RegistryKey& key, int32_t slot, int32_t (*fill)(uint8_t*)) {
     char name[kNameBufferSize];
     FormatSlotValueName(kConfigurationTemplate, slot, name);
     uint8_t record[kHwConfigSize];
     std::memset(record, 0, sizeof record);
     fill(record);
-    return SetBinary(key, name, record, LengthByRule(key, name, kHwConfigSize, kHwConfigSize));
+    return SetBinaryValue(key, name, record,
+                          LengthByRule(key.handle, name, kHwConfigSize, kHwConfigSize));
+}
+
+bool SetDefaultOemConfig(const RegistryKey& type_settings, int32_t slot) {
+    char name[kNameBufferSize];
+    FormatSlotValueName(kOemConfigurationTemplate, slot, name);
+    return SetBinaryValue(type_settings, name, kDefaultOemConfig, kOemConfigSize);
 }
 
 int32_t WriteSlotConfig(int32_t slot, int32_t (*fill)(uint8_t*)) {
     if (!ValidSlot(slot)) return 0;
-    HKEY current = nullptr;
-    if (!OpenBelowDriverKey(kCurrentSettingsKeyName, false, &current)) return 0;
-    if (!SetSlotHwConfig(current, slot, fill)) return Fail(current);
-    if (!SetSlotText(current, kOemNameTemplate, slot, kTypeName)) return Fail(current);
-    if (!SetSlotText(current, kOemCalloutTemplate, slot, kCalloutName)) return Fail(current);
-    return CloseAndFlush(current);
+    RegistryKey current;
+    if (OpenBelowDriverKey(kCurrentSettingsKeyName, KeyAccess::kOpen, &current) != 1) return 0;
+    if (!SetSlotHwConfig(current, slot, fill)) return 0;
+    if (!SetSlotText(current, kOemNameTemplate, slot, kTypeName)) return 0;
+    if (!SetSlotText(current, kOemCalloutTemplate, slot, kCalloutName)) return 0;
+    return CloseAndFlush(&current);
 }
 
 // Opens the type settings key and reads the slot's record into the working copy. Only a
 // record of exactly 28 bytes is taken: a longer one does not fit, and a shorter one would
-// leave part of the copy unread and be written back cut short.
-bool ReadOemConfig(int32_t slot, HKEY* type_settings, char name[kNameBufferSize]) {
-    if (!ValidSlot(slot) || !OpenTypeSettingsKey(false, type_settings)) return false;
+// leave part of the copy unread and be written back cut short. On false the key is closed.
+bool ReadOemConfig(int32_t slot, RegistryKey* type_settings, char name[kNameBufferSize]) {
+    if (!ValidSlot(slot) || !OpenTypeSettingsKey(KeyAccess::kOpen, type_settings)) return false;
     FormatSlotValueName(kOemConfigurationTemplate, slot, name);
     std::memset(oem_config_copy, 0, sizeof oem_config_copy);
     DWORD length = kOemConfigSize;
-    if (RegQueryValueExA(*type_settings, name, nullptr, nullptr, oem_config_copy, &length) !=
-            ERROR_SUCCESS ||
+    if (RegQueryValueExA(type_settings->handle, name, nullptr, nullptr, oem_config_copy,
+                         &length) != ERROR_SUCCESS ||
         length != kOemConfigSize) {
-        RegCloseKey(*type_settings);
+        type_settings->Close();
         return false;
     }
     return true;
 }
 
-int32_t WriteOemConfigBack(HKEY type_settings, const char* name) {
-    if (!SetBinary(type_settings, name, oem_config_copy, kOemConfigSize)) return Fail(type_settings);
+int32_t WriteOemConfigBack(RegistryKey* type_settings, const char* name) {
+    if (!SetBinaryValue(*type_settings, name, oem_config_copy, kOemConfigSize)) return 0;
     return CloseAndFlush(type_settings);
 }
 
@@ -109,23 +96,20 @@ int32_t WriteOemConfigBack(HKEY type_settings, const char* name) {
 
 int32_t ClearSlotConfig(int32_t slot) {
     if (!ValidSlot(slot)) return 0;
-    HKEY driver = nullptr;
-    if (OpenJoystickDriverKey(&driver) != 1) return -1;
-    HKEY current = nullptr;
-    const LONG opened = RegOpenKeyA(driver, kCurrentSettingsKeyName, &current);
-    RegCloseKey(driver);
-    if (opened != ERROR_SUCCESS) return 0;
+    RegistryKey current;
+    const int32_t opened = OpenBelowDriverKey(kCurrentSettingsKeyName, KeyAccess::kOpen, &current);
+    if (opened != 1) return opened;
 
     char name[kNameBufferSize];
     uint8_t record[kHwConfigSize];
     std::memset(record, 0, sizeof record);
     FormatSlotValueName(kConfigurationTemplate, slot, name);
-    SetBinary(current, name, record, kHwConfigSize);
+    SetBinaryValue(current, name, record, kHwConfigSize);
     FormatSlotValueName(kOemNameTemplate, slot, name);
-    SetText(current, name, kEmptyName, kNameBufferSize);
+    SetTextValue(current, name, kEmptyName, kNameBufferSize);
     FormatSlotValueName(kOemCalloutTemplate, slot, name);
-    SetText(current, name, kEmptyName, kNameBufferSize);
-    return CloseAndFlush(current);
+    SetTextValue(current, name, kEmptyName, kNameBufferSize);
+    return CloseAndFlush(&current);
 }
 
 int32_t WriteSlotConfigTenBit(int32_t slot) { return WriteSlotConfig(slot, FillHwConfigTenBit); }
@@ -136,41 +120,33 @@ int32_t WriteSlotConfigFullRange(int32_t slot) {
 
 int32_t InitSlotTypeSettings(int32_t slot) {
     if (!ValidSlot(slot)) return 0;
-    HKEY type_settings = nullptr;
-    if (!OpenTypeSettingsKey(true, &type_settings)) return 0;
-    if (!SetSlotHwConfig(type_settings, slot, FillHwConfigFullRange)) return Fail(type_settings);
-    char name[kNameBufferSize];
-    FormatSlotValueName(kOemConfigurationTemplate, slot, name);
-    if (!SetBinary(type_settings, name, kDefaultOemConfig, kOemConfigSize)) {
-        return Fail(type_settings);
-    }
-    return CloseAndFlush(type_settings);
+    RegistryKey type_settings;
+    if (!OpenTypeSettingsKey(KeyAccess::kCreate, &type_settings)) return 0;
+    if (!SetSlotHwConfig(type_settings, slot, FillHwConfigFullRange)) return 0;
+    if (!SetDefaultOemConfig(type_settings, slot)) return 0;
+    return CloseAndFlush(&type_settings);
 }
 
 int32_t ResetSlotOemConfig(int32_t slot) {
     if (!ValidSlot(slot)) return 0;
-    HKEY type_settings = nullptr;
-    if (!OpenTypeSettingsKey(false, &type_settings)) return 0;
-    char name[kNameBufferSize];
-    FormatSlotValueName(kOemConfigurationTemplate, slot, name);
-    if (!SetBinary(type_settings, name, kDefaultOemConfig, kOemConfigSize)) {
-        return Fail(type_settings);
-    }
-    return CloseAndFlush(type_settings);
+    RegistryKey type_settings;
+    if (!OpenTypeSettingsKey(KeyAccess::kOpen, &type_settings)) return 0;
+    if (!SetDefaultOemConfig(type_settings, slot)) return 0;
+    return CloseAndFlush(&type_settings);
 }
 
 int32_t SetSlotPort(int32_t slot, int32_t port_number) {
-    HKEY type_settings = nullptr;
+    RegistryKey type_settings;
     char name[kNameBufferSize];
     if (!ReadOemConfig(slot, &type_settings, name)) return 0;
     char port_name[kPortNameSize];
-    if (PortNameFromNumber(port_number, port_name) != 1) return Fail(type_settings);
+    if (PortNameFromNumber(port_number, port_name) != 1) return 0;
     std::memcpy(oem_config_copy + kPortNameOffset, port_name, kPortNameSize);
-    return WriteOemConfigBack(type_settings, name);
+    return WriteOemConfigBack(&type_settings, name);
 }
 
 int32_t SetSlotAxes(int32_t slot, const char* axis_letters) {
-    HKEY type_settings = nullptr;
+    RegistryKey type_settings;
     char name[kNameBufferSize];
     if (!ReadOemConfig(slot, &type_settings, name)) return 0;
     // Six letters and the NUL end at the record's last byte; a longer string is refused.
@@ -178,14 +154,14 @@ int32_t SetSlotAxes(int32_t slot, const char* axis_letters) {
     while (axis_letters != nullptr && length <= kMaxAxisLetters && axis_letters[length] != 0) {
         ++length;
     }
-    if (axis_letters == nullptr || length > kMaxAxisLetters) return Fail(type_settings);
+    if (axis_letters == nullptr || length > kMaxAxisLetters) return 0;
     std::memcpy(oem_config_copy + kAxesOffset, axis_letters, length + 1);
-    return WriteOemConfigBack(type_settings, name);
+    return WriteOemConfigBack(&type_settings, name);
 }
 
 int32_t GetSlotPort(int32_t slot, int32_t* port_number) {
     if (port_number == nullptr) return 0;
-    HKEY type_settings = nullptr;
+    RegistryKey type_settings;
     char name[kNameBufferSize];
     if (!ReadOemConfig(slot, &type_settings, name)) return 0;
     for (int32_t n = 1; n <= kNamedPortCount; ++n) {
@@ -195,7 +171,7 @@ int32_t GetSlotPort(int32_t slot, int32_t* port_number) {
             *port_number = n;
         }
     }
-    return RegCloseKey(type_settings) == ERROR_SUCCESS ? 1 : 0;
+    return type_settings.Close() == ERROR_SUCCESS ? 1 : 0;
 }
 
 namespace {

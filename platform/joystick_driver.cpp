@@ -6,6 +6,8 @@
 #include <map>
 #include <set>
 
+#include "platform/case_fold.h"
+
 namespace {
 
 struct DriverState {
@@ -32,14 +34,6 @@ std::string Narrow(LPCWSTR text) {
     if (text == nullptr) return narrow;
     for (; *text != 0; ++text) narrow += static_cast<char>(*text & 0xff);
     return narrow;
-}
-
-std::string Fold(const char* text) {
-    std::string folded = text;
-    for (char& c : folded) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return folded;
 }
 
 }  // namespace
@@ -153,7 +147,7 @@ UINT WINAPI RegisterWindowMessageA(LPCSTR name) {
     if (name == nullptr || *name == 0) return 0;
     // Registered messages are numbered from 0xC000, one per name whatever its case.
     auto [entry, added] = state.window_messages.try_emplace(
-        Fold(name), static_cast<UINT>(0xC000 + state.window_messages.size()));
+        FoldCase(name), static_cast<UINT>(0xC000 + state.window_messages.size()));
     JoystickDriverCall call;
     call.kind = JoystickDriverCall::kRegisterMessage;
     call.text = name;

@@ -9,6 +9,8 @@
 #include <memory>
 #include <sstream>
 
+#include "platform/case_fold.h"
+
 namespace {
 
 struct Value {
@@ -45,14 +47,6 @@ Store& TheStore() {
     return store;
 }
 
-std::string Fold(const std::string& text) {
-    std::string folded = text;
-    for (char& c : folded) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return folded;
-}
-
 // Empty components are skipped, so a leading, trailing or doubled backslash only separates.
 std::vector<std::string> SplitPath(const std::string& path) {
     std::vector<std::string> parts;
@@ -71,7 +65,7 @@ std::vector<std::string> SplitPath(const std::string& path) {
 
 std::string StripRootName(const std::string& path) {
     static const std::string kRoot = "HKEY_LOCAL_MACHINE";
-    if (Fold(path.substr(0, kRoot.size())) == kRoot &&
+    if (FoldCase(path.substr(0, kRoot.size())) == kRoot &&
         (path.size() == kRoot.size() || path[kRoot.size()] == '\\')) {
         return path.substr(kRoot.size());
     }
@@ -87,7 +81,7 @@ std::string KeyPath(const Key* key) {
 }
 
 Key* FindChild(Key* key, const std::string& name) {
-    auto found = key->children.find(Fold(name));
+    auto found = key->children.find(FoldCase(name));
     return found == key->children.end() ? nullptr : found->second.get();
 }
 
@@ -109,7 +103,7 @@ Key* CreatePath(Key* from, const std::string& path) {
             made->name = part;
             made->parent = key;
             child = made.get();
-            key->children[Fold(part)] = std::move(made);
+            key->children[FoldCase(part)] = std::move(made);
         }
         key = child;
     }
@@ -123,7 +117,7 @@ Key* FindByTestPath(const std::string& path) {
 std::string FoldedJoin(const std::string& base, const std::string& path) {
     std::string joined = base;
     for (const std::string& part : SplitPath(path)) {
-        joined = joined.empty() ? Fold(part) : joined + "\\" + Fold(part);
+        joined = joined.empty() ? FoldCase(part) : joined + "\\" + FoldCase(part);
     }
     return joined;
 }
@@ -137,7 +131,7 @@ bool KeyRefused(const std::string& folded_path) {
 
 bool ValueRefused(const Key* key, const std::string& value_name) {
     const std::string path = FoldedJoin("", KeyPath(key));
-    const std::string name = Fold(value_name);
+    const std::string name = FoldCase(value_name);
     for (const Refusal& refusal : TheStore().refusals) {
         if (refusal.key_path == path && (refusal.value_name.empty() || refusal.value_name == name)) {
             return true;
@@ -406,7 +400,7 @@ bool LoadRegistryText(const std::string& text, std::string* error) {
             if (remove) {
                 Key* doomed = Walk(TheStore().root.get(), relative);
                 if (doomed != nullptr && doomed->parent != nullptr) {
-                    doomed->parent->children.erase(Fold(doomed->name));
+                    doomed->parent->children.erase(FoldCase(doomed->name));
                 }
                 current = nullptr;
             } else {
@@ -428,9 +422,9 @@ bool LoadRegistryText(const std::string& text, std::string* error) {
             return fail(number, "bad value data");
         }
         if (remove) {
-            current->values.erase(Fold(value.name));
+            current->values.erase(FoldCase(value.name));
         } else {
-            current->values[Fold(value.name)] = value;
+            current->values[FoldCase(value.name)] = value;
         }
     }
     if (!header_seen) return fail(0, "expected the REGEDIT4 header");
@@ -462,7 +456,7 @@ StoredValue ReadRegistryValue(const std::string& key_path, const std::string& va
     StoredValue stored;
     const Key* key = FindByTestPath(key_path);
     if (key == nullptr) return stored;
-    auto found = key->values.find(Fold(value_name));
+    auto found = key->values.find(FoldCase(value_name));
     if (found == key->values.end()) return stored;
     stored.found = true;
     stored.type = found->second.type;
@@ -493,7 +487,7 @@ int32_t OpenRegistryKeyCount() { return static_cast<int32_t>(TheStore().handles.
 int32_t RegistryFlushCount() { return TheStore().flushes; }
 
 void RefuseRegistryWrites(const std::string& key_path, const std::string& value_name) {
-    TheStore().refusals.push_back({FoldedJoin("", StripRootName(key_path)), Fold(value_name)});
+    TheStore().refusals.push_back({FoldedJoin("", StripRootName(key_path)), FoldCase(value_name)});
 }
 
 void SetRegistryLeadingBackslashRefused(bool refuse) {
@@ -548,7 +542,7 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD /*reserved*/, 
     Key* base = Resolve(key);
     if (base == nullptr) return ERROR_INVALID_HANDLE;
     if (data != nullptr && data_size == nullptr) return ERROR_INVALID_PARAMETER;
-    auto found = base->values.find(Fold(value_name == nullptr ? "" : value_name));
+    auto found = base->values.find(FoldCase(value_name == nullptr ? "" : value_name));
     if (found == base->values.end()) return ERROR_FILE_NOT_FOUND;
     const Value& value = found->second;
     const DWORD length = static_cast<DWORD>(value.bytes.size());
@@ -573,7 +567,7 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR value_name, DWORD /*reserved*/, DWOR
     if (data == nullptr && data_size > 0) return ERROR_INVALID_PARAMETER;
     const std::string name = value_name == nullptr ? "" : value_name;
     if (ValueRefused(base, name)) return ERROR_ACCESS_DENIED;
-    Value& value = base->values[Fold(name)];
+    Value& value = base->values[FoldCase(name)];
     if (value.name.empty()) value.name = name;  // a rewrite keeps the name's first spelling
     value.type = type;
     value.bytes.assign(data, data + data_size);

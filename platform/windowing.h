@@ -1,11 +1,10 @@
 // Stand-in declarations for the native build; included through platform/win32.h only.
-// A headless window manager: the window and dialog calls the installer makes, with the
-// Windows signatures and values, served by a model whose user a test scripts.
+// The window and dialog calls the installer makes, with the Windows signatures and values,
+// served by a headless window manager whose user a test scripts
+// (platform/window_manager.h).
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 typedef WORD ATOM;
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
@@ -129,76 +128,3 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND ow
 BOOL WINAPI EndDialog(HWND dialog, INT_PTR result);
 HWND WINAPI GetDlgItem(HWND dialog, int control_id);
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-
-// ---- Test-facing side of the stand-in ----
-
-// What the scripted user does while a dialog is up, one step at a time.
-enum class UserAction {
-    kSelectListIndex,  // picks entry `index` of the port list (control 1014)
-    kPressEnter,       // presses the default button: WM_COMMAND IDOK
-    kPressEscape,      // WM_COMMAND IDCANCEL
-    kClickOk,          // clicks the OK button: WM_COMMAND IDOK from the button
-    kClickCloseBox,    // the caption's close box: IDCANCEL where the dialog has one
-};
-
-struct UserStep {
-    UserAction action;
-    int32_t index;  // for kSelectListIndex only
-};
-
-struct WindowingScript {
-    // The user's steps, consumed in order across all dialogs of the run.
-    std::vector<UserStep> steps;
-    // Client area the main window gets once shown; Wine gives a window created with zero
-    // width and height a 108 x 0 client area.
-    int32_t client_width = 108;
-    int32_t client_height = 0;
-    // Delivers WM_DESTROY to the main window when the message loop first waits.
-    bool destroy_before_first_paint = false;
-    bool fail_register_class = false;
-    bool fail_create_window = false;
-};
-
-struct ShownDialog {
-    int32_t template_id;
-    HINSTANCE instance;
-    HWND owner;
-    LPARAM init_param;
-    INT_PTR init_dialog_result;  // what the procedure answered to WM_INITDIALOG
-    std::vector<std::string> list_entries;  // port list when the dialog ended
-    int32_t list_selection;                 // CB_ERR when nothing was selected
-    bool ended;
-    INT_PTR end_result;  // the value passed to EndDialog
-};
-
-struct CreatedWindow {
-    std::string class_name;
-    std::string title;
-    DWORD ex_style;
-    DWORD style;
-    int x, y, width, height;
-    HWND parent;
-    HMENU menu;
-    HINSTANCE instance;
-    LPVOID param;
-};
-
-struct WindowingLog {
-    std::vector<WNDCLASSA> registered_classes;
-    std::vector<std::string> registered_class_names;
-    std::vector<CreatedWindow> created_windows;
-    std::vector<uint32_t> main_window_messages;  // every message the window procedure got
-    std::vector<int> show_commands;
-    std::vector<ShownDialog> dialogs;
-    int32_t paints_dispatched = 0;
-    // Anything the script could not play or the program did that Windows would refuse or
-    // hang on; a run that went as scripted leaves this empty.
-    std::vector<std::string> problems;
-};
-
-// Forgets every class, window, dialog and queued message, and takes a new script.
-void ResetWindowing(const WindowingScript& script);
-const WindowingLog& GetWindowingLog();
-// What LoadIconA and LoadCursorA hand out for a system resource id (no module).
-HICON StandInSystemIcon(uint16_t id);
-HCURSOR StandInSystemCursor(uint16_t id);

@@ -16,7 +16,7 @@
 #include "platform/joystick_driver.h"
 #include "platform/registry_store.h"
 #include "platform/serial_names.h"
-#include "platform/windowing.h"
+#include "platform/window_manager.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "joycfg/slot_config.h"
 #include "platform/joystick_driver.h"
 #include "platform/registry_store.h"
+#include "platform/window_manager.h"
 
 namespace {
 

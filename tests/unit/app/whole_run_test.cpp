@@ -17,6 +17,7 @@
 #include "platform/joystick_driver.h"
 #include "platform/registry_store.h"
 #include "platform/serial_names.h"
+#include "platform/window_manager.h"
 #include "tests/unit/app/controller_line.h"
 #include "tests/unit/devlink/device_log_recorder.h"
 #include "tests/unit/joycfg/joycfg_test_support.h"

@@ -1,7 +1,7 @@
 // The headless window manager of the native build. It keeps one thread's windows, a
 // posted-message queue, the quit flag and the paint state of each window, and runs modal
 // dialogs against a scripted user, the way user32 would, minus the pixels.
-#include "platform/win32.h"
+#include "platform/window_manager.h"
 
 #include <cctype>
 #include <cstdio>
