@@ -25,7 +25,7 @@ import time
 WINE_OVERRIDES = "mscoree,mshtml="
 TEMPLATE_NAME = "template-prefix"
 # Bump when the template's contents change, so that an old one is made anew.
-TEMPLATE_STAMP = "gyr-template 1"
+TEMPLATE_STAMP = "gyr-template 2"
 # Without a window manager, Wine's managed windows make every dialog close take seconds.
 TEMPLATE_SETTINGS = (
     "REGEDIT4\r\n\r\n"
