@@ -215,7 +215,13 @@ def ensure_template(e2e_dir):
         out_path = os.path.join(logs, "template-prefix.log")
         env = base_environment(template, None)
         started = time.monotonic()
+        # A maker that was killed leaves its short folder behind, noted here.
+        short_record = os.path.join(e2e_dir, "template-short-folder")
+        with contextlib.suppress(OSError), open(short_record) as f:
+            remove_short_folder(f.read().strip())
         short = short_folder()
+        with open(short_record, "w") as f:
+            f.write(short + "\n")
         try:
             rc = run_to_files(["wineboot", "-i"], env, out_path, timeout=300, cwd=short)
             if rc != 0:
