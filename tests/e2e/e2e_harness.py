@@ -233,11 +233,12 @@ def _read_driver_log(path):
 
 
 def run_installer(paths, name, fixture, controllers, user_script, check, *, display=None,
-                  own_display=True, keep=False, program_timeout=90):
+                  own_display=True, keep=False, program_timeout=90, work_length=0):
     """Runs the installer once; returns (Outcome, problems found by check).
 
     user_script(user) drives the dialogs while the program runs; check(outcome) returns
     a list of problems, and the prefix copy is kept for inspection when there are any.
+    work_length sets the least length of the work folder's path.
     """
     outcome = Outcome()
     artifacts = os.path.join(paths.artifacts, name)
@@ -245,7 +246,7 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
         for old in os.listdir(artifacts):
             os.unlink(os.path.join(artifacts, old))
     with wine_runner.WineSession(paths.e2e_dir, name, display=display, own_display=own_display,
-                                 keep=keep) as session:
+                                 keep=keep, work_length=work_length) as session:
         outcome.work_dir = session.work
         sims = SimulatorSet(paths.simulator, session.work, session.pid_file())
         try:
@@ -254,17 +255,17 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
             session.install_joystick_driver(paths.test_driver)
             session.import_reg(os.path.join(FIXTURES, fixture))
 
-            ready = session.path("listener.ready")
-            stop = session.path("listener.stop")
-            count = session.path("listener.count")
-            listener = session.spawn([paths.listener, wine_runner.windows_path(ready),
+            ready = session.short_path("listener.ready")
+            stop = session.short_path("listener.stop")
+            count = session.short_path("listener.count")
+            listener = session.spawn([session.stage(paths.listener), wine_runner.windows_path(ready),
                                       wine_runner.windows_path(stop),
                                       wine_runner.windows_path(count)], "listener")
             if not _wait_for_file(ready, 60, listener):
                 raise wine_runner.WineError("the broadcast listener never got ready")
 
-            driver_log = session.path("driver-messages.log")
-            program = session.spawn([paths.installer], "gyrsetup",
+            driver_log = session.short_path("driver-messages.log")
+            program = session.spawn([session.stage(paths.installer)], "gyrsetup",
                                     extra_env={"GYR_DRIVER_LOG": wine_runner.windows_path(driver_log)})
             user = User(session, program, artifacts, outcome)
             try:

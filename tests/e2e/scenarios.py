@@ -142,6 +142,7 @@ class Scenario:
     queries: dict          # port -> allowed numbers of queries received
     registry: object       # check(hive, problems)
     differential: bool = False  # the native stand-ins must leave the same subtrees
+    work_length: int = 0   # the least length of the run's work folder path
 
 
 SCENARIOS = [
@@ -167,6 +168,11 @@ SCENARIOS = [
     Scenario("same_registry_natively_and_under_wine", "machine_four_ports.reg",
              (Controller(3),), result_dialog(escape_first=False), 6,
              {3: ANSWERS}, configured(want.FULL_RANGE_RECORD, 3), differential=True),
+    # A build tree deep in the file system: the prefix and the logs sit past the length of
+    # a socket path and of MAX_PATH, and the run must not care.
+    Scenario("controller_found_from_a_deep_folder", "machine_two_ports.reg",
+             (Controller(2),), result_dialog(escape_first=False), 5,
+             {2: ANSWERS}, configured(want.FULL_RANGE_RECORD, 2), work_length=280),
 ]
 
 
@@ -208,7 +214,7 @@ def run(scenario, paths, keep, deadline):
     try:
         outcome, problems = e2e_harness.run_installer(
             paths, scenario.name, scenario.fixture, scenario.controllers, scenario.user,
-            check_outcome(scenario, paths), keep=keep)
+            check_outcome(scenario, paths), keep=keep, work_length=scenario.work_length)
     except Exception as error:  # the harness has cleaned up and kept the prefix copy
         print(f"{scenario.name}: FAIL {type(error).__name__}: {error}")
         return 1

@@ -25,7 +25,7 @@ import time
 WINE_OVERRIDES = "mscoree,mshtml="
 TEMPLATE_NAME = "template-prefix"
 # Bump when the template's contents change, so that an old one is made anew.
-TEMPLATE_STAMP = "gyr-template 1"
+TEMPLATE_STAMP = "gyr-template 2"
 # Without a window manager, Wine's managed windows make every dialog close take seconds.
 TEMPLATE_SETTINGS = (
     "REGEDIT4\r\n\r\n"
@@ -35,6 +35,11 @@ TEMPLATE_SETTINGS = (
     "\"Managed\"=\"N\"\r\n"
 )
 PORT_COUNT = 9
+# A socket path holds at most 107 bytes, and the Windows side reads paths into MAX_PATH
+# buffers: whatever either sees lives in a short folder of the run's own, wherever the
+# build tree sits.
+SHORT_ROOT_LIMIT = 32
+SHORT_PREFIX = "gyr-"
 
 
 class WineError(Exception):
@@ -51,6 +56,29 @@ def wine_version():
                        stderr=subprocess.DEVNULL, check=False, timeout=60)
         out.seek(0)
         return out.read().decode(errors="replace").strip()
+
+
+def short_folder():
+    """A new folder with a short path, under the temporary folder when that is short."""
+    root = tempfile.gettempdir()
+    if len(root) > SHORT_ROOT_LIMIT:
+        root = "/tmp"
+    return tempfile.mkdtemp(prefix=SHORT_PREFIX, dir=root)
+
+
+def remove_short_folder(path):
+    """Removes a folder that short_folder made, and nothing else."""
+    if os.path.basename(path).startswith(SHORT_PREFIX) and os.path.isdir(path):
+        shutil.rmtree(path, ignore_errors=True)
+
+
+def padded_folder(parent, length):
+    """parent, or a folder below it whose path is at least this long: a build tree deep in
+    the file system, as a clone in a deep folder has it."""
+    path = parent
+    while len(path) < length:
+        path = os.path.join(path, "deep-folder-" + "d" * min(60, max(1, length - len(path) - 13)))
+    return path
 
 
 def windows_path(unix_path):
@@ -187,18 +215,27 @@ def ensure_template(e2e_dir):
         out_path = os.path.join(logs, "template-prefix.log")
         env = base_environment(template, None)
         started = time.monotonic()
+        # A maker that was killed leaves its short folder behind, noted here.
+        short_record = os.path.join(e2e_dir, "template-short-folder")
+        with contextlib.suppress(OSError), open(short_record) as f:
+            remove_short_folder(f.read().strip())
+        short = short_folder()
+        with open(short_record, "w") as f:
+            f.write(short + "\n")
         try:
-            rc = run_to_files(["wineboot", "-i"], env, out_path, timeout=300)
+            rc = run_to_files(["wineboot", "-i"], env, out_path, timeout=300, cwd=short)
             if rc != 0:
                 raise WineError(f"wineboot -i failed ({rc}); see {out_path}")
-            settings = os.path.join(e2e_dir, "template-settings.reg")
+            settings = os.path.join(short, "settings.reg")
             with open(settings, "w", newline="") as f:
                 f.write(TEMPLATE_SETTINGS)
-            rc = run_to_files(["wine", "regedit", "/S", settings], env, out_path, timeout=120)
+            rc = run_to_files(["wine", "regedit", "/S", windows_path(settings)], env, out_path,
+                              timeout=120, cwd=short)
             if rc != 0:
                 raise WineError(f"regedit of the template settings failed ({rc}); see {out_path}")
         finally:
             end_wine_session(template, env, out_path)
+            remove_short_folder(short)
         with open(stamp_path, "w") as f:
             f.write(stamp)
         log(f"template prefix made in {time.monotonic() - started:.1f} s: {template}")
@@ -278,9 +315,11 @@ class WineSession:
     because HKLM\\hardware lives only as long as the session does.
     """
 
-    def __init__(self, e2e_dir, name, display=None, own_display=True, keep=False):
+    def __init__(self, e2e_dir, name, display=None, own_display=True, keep=False,
+                 work_length=0):
         self.e2e_dir = os.path.abspath(e2e_dir)
         self.name = name
+        self.work_length = work_length
         self.keep = keep
         self.failed = False
         self.requested_display = display
@@ -289,6 +328,8 @@ class WineSession:
         self.display = None
         self.prefix = None
         self.work = None
+        self.short = None
+        self.staged = set()
         self.env = None
         self.session_started = False
         self.background = []
@@ -312,19 +353,8 @@ class WineSession:
 
     def _start(self):
         template = ensure_template(self.e2e_dir)
-        runs = os.path.join(self.e2e_dir, "runs")
-        os.makedirs(runs, exist_ok=True)
-        self.work = os.path.join(runs, self.name)
-        # A run of the same name that was killed may have left its processes behind.
-        end_recorded_processes(os.path.join(runs, f"{self.name}.pids"))
-        for pid in processes_of_prefix(os.path.join(self.work, "prefix")):
-            with contextlib.suppress(ProcessLookupError, PermissionError):
-                os.kill(pid, signal.SIGKILL)
-        shutil.rmtree(self.work, ignore_errors=True)
-        os.makedirs(self.work)
-        self.prefix = os.path.join(self.work, "prefix")
+        self.prepare_folders()
         subprocess.run(["cp", "-a", template, self.prefix], check=True, timeout=300)
-        os.makedirs(self.path("ports"))
         if self.own_display:
             self.xvfb = Xvfb(self.path("xvfb.log"), self.pid_file()).__enter__()
             self.display = self.xvfb.display
@@ -332,11 +362,51 @@ class WineSession:
             self.display = self.requested_display
         self.env = base_environment(self.prefix, self.display)
 
+    def prepare_folders(self):
+        """The work folder (emptied) and a new short folder, after ending what a killed run
+        of the same name left behind."""
+        runs = padded_folder(os.path.join(self.e2e_dir, "runs"),
+                             self.work_length - len(self.name) - 1)
+        os.makedirs(runs, exist_ok=True)
+        self.work = os.path.join(runs, self.name)
+        # A run of the same name that was killed may have left its processes behind.
+        end_recorded_processes(os.path.join(runs, f"{self.name}.pids"))
+        for pid in processes_of_prefix(os.path.join(self.work, "prefix")):
+            with contextlib.suppress(ProcessLookupError, PermissionError):
+                os.kill(pid, signal.SIGKILL)
+        with contextlib.suppress(OSError), open(os.path.join(self.work, "short-folder")) as f:
+            remove_short_folder(f.read().strip())
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        self.short = short_folder()
+        with open(os.path.join(self.work, "short-folder"), "w") as f:
+            f.write(self.short + "\n")
+        self.prefix = os.path.join(self.work, "prefix")
+
     def pid_file(self):
         return os.path.join(os.path.dirname(self.work), f"{self.name}.pids")
 
     def path(self, *parts):
         return os.path.join(self.work, *parts)
+
+    def short_path(self, name):
+        """A file in the run's short folder; close() copies it into the work folder.
+        Every path the Windows side or a socket sees lives there."""
+        return os.path.join(self.short, name)
+
+    def stage(self, unix_path):
+        """Copies a file the Windows side opens into the short folder; returns its Windows path."""
+        name = os.path.basename(unix_path)
+        shutil.copy2(unix_path, self.short_path(name))
+        self.staged.add(name)
+        return windows_path(self.short_path(name))
+
+    def _keep_short_files(self):
+        for name in set(os.listdir(self.short)) - self.staged:
+            source = os.path.join(self.short, name)
+            if os.path.isfile(source) and not os.path.islink(source):
+                with contextlib.suppress(OSError):
+                    shutil.copy2(source, self.path(name))
 
     def close(self):
         try:
@@ -352,11 +422,19 @@ class WineSession:
                 self.xvfb = None
             if self.work:
                 end_recorded_processes(self.pid_file())
+            kept = self.failed or self.keep
+            if self.short and self.work and os.path.isdir(self.work):
+                self._keep_short_files()
             if self.work and os.path.isdir(self.work):
-                if self.failed or self.keep:
-                    log(f"kept {self.work}")
+                if kept:
+                    # The kept prefix's ports still point into the short folder; the next
+                    # run of the same name removes both.
+                    log(f"kept {self.work} and {self.short}")
                 else:
                     shutil.rmtree(self.prefix, ignore_errors=True)
+            if self.short and not kept:
+                remove_short_folder(self.short)
+                self.short = None
 
     # -- before the session -----------------------------------------------------------
     def set_ports(self, targets):
@@ -367,10 +445,10 @@ class WineSession:
             raise WineError("ports must be set before the session starts")
         lines = []
         for n in range(1, PORT_COUNT + 1):
-            link = self.path("ports", f"com{n}")
+            link = self.short_path(f"com{n}")
             target = targets.get(n)
             if target is None:
-                target = self.path("ports", f"nodevice{n}.sock")
+                target = self.short_path(f"nodevice{n}.sock")
                 sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
                 sock.bind(target)
                 sock.close()
@@ -409,14 +487,14 @@ class WineSession:
         self.session_started = True
         # The first program brings up the session's services and links the ports.
         rc = run_to_files(["wine", "cmd", "/c", "exit"], self.env, self.path("wine-start.log"),
-                          timeout=120)
+                          timeout=120, cwd=self.short)
         if rc != 0:
             raise WineError(f"the Wine session did not start ({rc})")
 
     def import_reg(self, reg_path, timeout=120):
         self.start_session()
-        rc = run_to_files(["wine", "regedit", "/S", reg_path], self.env, self.path("regedit.log"),
-                          timeout=timeout, cwd=self.work)
+        rc = run_to_files(["wine", "regedit", "/S", self.stage(reg_path)], self.env,
+                          self.path("regedit.log"), timeout=timeout, cwd=self.short)
         if rc != 0:
             raise WineError(f"regedit /S {reg_path} failed ({rc})")
 
@@ -425,7 +503,7 @@ class WineSession:
         self.start_session()
         env = dict(self.env, **(extra_env or {}))
         return run_to_files(["wine"] + list(argv), env, self.path(f"{log_name}.log"),
-                            timeout=timeout, cwd=self.work)
+                            timeout=timeout, cwd=self.short)
 
     def spawn(self, argv, log_name, extra_env=None):
         """Starts a program in the background; close() ends it if it is still running."""
@@ -434,7 +512,7 @@ class WineSession:
         out = open(self.path(f"{log_name}.log"), "ab")
         try:
             proc = subprocess.Popen(["wine"] + list(argv), env=env, stdin=subprocess.DEVNULL,
-                                    stdout=out, stderr=out, cwd=self.work, start_new_session=True)
+                                    stdout=out, stderr=out, cwd=self.short, start_new_session=True)
         finally:
             out.close()
         self.background.append(proc)
@@ -475,7 +553,8 @@ def main():
     with WineSession(args.e2e_dir, "cli", display=os.environ.get("DISPLAY"), own_display=own,
                      keep=args.keep) as session:
         session.set_ports({})
-        rc = session.run([os.path.abspath(args.program)] + args.args, timeout=args.timeout)
+        rc = session.run([session.stage(os.path.abspath(args.program))] + args.args,
+                         timeout=args.timeout)
         print("timeout" if rc is None else rc)
         if rc != 0:
             session.failed = True
