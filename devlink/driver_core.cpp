@@ -1,7 +1,6 @@
 #include "devlink/driver_core.h"
 
-#include <cstring>
-
+#include "crt/crt.h"
 #include "devlink/device_link_testing.h"
 #include "devlink/device_words.h"
 #include "devlink/packet_format.h"

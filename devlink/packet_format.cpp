@@ -1,7 +1,6 @@
 #include "devlink/packet_format.h"
 
-#include <cstring>
-
+#include "crt/crt.h"
 #include "devlink/device_words.h"
 
 namespace {

@@ -1,8 +1,7 @@
 // Registration of the controller as the joystick driver's OEM type "Tessaline".
 #include "joycfg/oem_type.h"
 
-#include <cstring>
-
+#include "crt/crt.h"
 #include "joycfg/joystick_records.h"
 
 namespace {
@@ -71,7 +70,7 @@ int32_t RegisterOemType() {
     // Whatever length another program stored, the record goes out whole.
     const DWORD length = LengthByRule(oem_type, kOemDataValueName, kHwConfigSize, kHwConfigSize);
     uint8_t record[kHwConfigSize];
-    std::memset(record, 0, sizeof record);
+    memset(record, 0, sizeof record);
     FillHwConfigFullRange(record);
     if (RegSetValueExA(oem_type, kOemDataValueName, 0, REG_BINARY, record, length) !=
         ERROR_SUCCESS) {

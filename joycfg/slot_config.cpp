@@ -1,8 +1,7 @@
 // Per-joystick (slot) configuration in the joystick driver's current and type settings keys.
 #include "joycfg/slot_config.h"
 
-#include <cstring>
-
+#include "crt/crt.h"
 #include "joycfg/driver_notification.h"
 #include "joycfg/joystick_records.h"
 #include "ports/port_census.h"
@@ -59,7 +58,7 @@ int32_t Fail(HKEY key) {
 bool SetSlotText(HKEY key, const char* name_template, int32_t slot, const char* buffer) {
     char name[kNameBufferSize];
     FormatSlotValueName(name_template, slot, name);
-    const DWORD content = static_cast<DWORD>(std::strlen(buffer) + 1);
+    const DWORD content = static_cast<DWORD>(strlen(buffer) + 1);
     return SetText(key, name, buffer, LengthByRule(key, name, kNameBufferSize, content));
 }
 
@@ -68,7 +67,7 @@ bool SetSlotHwConfig(HKEY key, int32_t slot, int32_t (*fill)(uint8_t*)) {
     char name[kNameBufferSize];
     FormatSlotValueName(kConfigurationTemplate, slot, name);
     uint8_t record[kHwConfigSize];
-    std::memset(record, 0, sizeof record);
+    memset(record, 0, sizeof record);
     fill(record);
     return SetBinary(key, name, record, LengthByRule(key, name, kHwConfigSize, kHwConfigSize));
 }
@@ -89,7 +88,7 @@ int32_t WriteSlotConfig(int32_t slot, int32_t (*fill)(uint8_t*)) {
 bool ReadOemConfig(int32_t slot, HKEY* type_settings, char name[kNameBufferSize]) {
     if (!ValidSlot(slot) || !OpenTypeSettingsKey(false, type_settings)) return false;
     FormatSlotValueName(kOemConfigurationTemplate, slot, name);
-    std::memset(oem_config_copy, 0, sizeof oem_config_copy);
+    memset(oem_config_copy, 0, sizeof oem_config_copy);
     DWORD length = kOemConfigSize;
     if (RegQueryValueExA(*type_settings, name, nullptr, nullptr, oem_config_copy, &length) !=
             ERROR_SUCCESS ||
@@ -118,7 +117,7 @@ int32_t ClearSlotConfig(int32_t slot) {
 
     char name[kNameBufferSize];
     uint8_t record[kHwConfigSize];
-    std::memset(record, 0, sizeof record);
+    memset(record, 0, sizeof record);
     FormatSlotValueName(kConfigurationTemplate, slot, name);
     SetBinary(current, name, record, kHwConfigSize);
     FormatSlotValueName(kOemNameTemplate, slot, name);
@@ -165,7 +164,7 @@ int32_t SetSlotPort(int32_t slot, int32_t port_number) {
     if (!ReadOemConfig(slot, &type_settings, name)) return 0;
     char port_name[kPortNameSize];
     if (PortNameFromNumber(port_number, port_name) != 1) return Fail(type_settings);
-    std::memcpy(oem_config_copy + kPortNameOffset, port_name, kPortNameSize);
+    memcpy(oem_config_copy + kPortNameOffset, port_name, kPortNameSize);
     return WriteOemConfigBack(type_settings, name);
 }
 
@@ -179,7 +178,7 @@ int32_t SetSlotAxes(int32_t slot, const char* axis_letters) {
         ++length;
     }
     if (axis_letters == nullptr || length > kMaxAxisLetters) return Fail(type_settings);
-    std::memcpy(oem_config_copy + kAxesOffset, axis_letters, length + 1);
+    memcpy(oem_config_copy + kAxesOffset, axis_letters, length + 1);
     return WriteOemConfigBack(type_settings, name);
 }
 
@@ -191,7 +190,7 @@ int32_t GetSlotPort(int32_t slot, int32_t* port_number) {
     for (int32_t n = 1; n <= kNamedPortCount; ++n) {
         char port_name[kPortNameSize];
         PortNameFromNumber(n, port_name);
-        if (std::memcmp(oem_config_copy + kPortNameOffset, port_name, kPortNameSize) == 0) {
+        if (memcmp(oem_config_copy + kPortNameOffset, port_name, kPortNameSize) == 0) {
             *port_number = n;
         }
     }
