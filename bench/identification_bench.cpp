@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "devlink/device_link_testing.h"
+#include "devlink/device_log.h"
 #include "devlink/driver_core.h"
 #include "devlink/serial_channel.h"
 #include "platform/serial_names.h"
@@ -40,20 +41,9 @@ double CpuMilliseconds() {
 }
 
 // The channel's debugging lines would drown the figures.
-struct QuietStdout {
-    int saved = -1;
-    QuietStdout() {
-        fflush(stdout);
-        saved = dup(1);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        close(null);
-    }
-    ~QuietStdout() {
-        fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-    }
+struct QuietLog {
+    QuietLog() { SetDeviceLogSink([](const char*) {}); }
+    ~QuietLog() { SetDeviceLogSink(nullptr); }
 };
 
 double Median(std::vector<double> values) {
@@ -73,7 +63,7 @@ bool MeasureFound(const char* label, const std::vector<std::string>& options, in
         double start = WallMilliseconds();
         int32_t found;
         {
-            QuietStdout quiet;
+            QuietLog quiet;
             found = IdentifyDevice(&info);
             UdComClose();
         }
@@ -100,7 +90,7 @@ bool MeasureSilent() {
     double wall = 0, cpu = 0, reads_ms = 0;
     int32_t result;
     {
-        QuietStdout quiet;
+        QuietLog quiet;
         if (UdComOpen(&record.channel) != 1) return false;
         double wall_start = WallMilliseconds();
         double cpu_start = CpuMilliseconds();

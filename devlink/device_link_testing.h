@@ -9,10 +9,13 @@
 
 // Closes every port that the device link opened and did not close (identification leaves
 // a port open when no banner came), empties the device and handle tables, zeroes the
-// counters and the last button mask, forgets LastComHandle and restores the real clock.
+// counters and the last button mask, forgets LastComHandle and restores the real clock
+// and the default log sink.
 void ResetDeviceLinkState();
 
-// The serial channel's part of the reset: closes its still-open ports, forgets LastComHandle.
+// The serial channel's part of the reset: closes its still-open ports (the POSIX channel;
+// the Windows one, which no test process runs, keeps no list of them), forgets
+// LastComHandle and restores the default log sink.
 void ResetSerialChannelState();
 
 // Registers the next DeviceTable record over an open handle, as if a controller had been

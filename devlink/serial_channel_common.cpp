@@ -1,3 +1,5 @@
+// The parts of the serial channel that never touch a port, shared by both backends:
+// push-back, port names, and the list of open ports that a test reset closes.
 #include "devlink/serial_channel_common.h"
 
 #include "crt/crt.h"

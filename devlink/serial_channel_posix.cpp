@@ -1,8 +1,6 @@
 // The serial channel over a POSIX device path: a real serial port or a pseudo-terminal.
 // Port names are looked up in the serial-name table, so "COM1" can stand for a pty.
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
@@ -12,6 +10,7 @@
 #include <unistd.h>
 
 #include "devlink/device_link_testing.h"
+#include "devlink/device_log.h"
 #include "devlink/serial_channel.h"
 #include "devlink/serial_channel_common.h"
 #include "platform/serial_names.h"
@@ -22,16 +21,6 @@ namespace {
 
 // The four purges of the Windows channel come down to one flush of both directions here.
 void PurgeBothDirections(int fd) { tcflush(fd, TCIOFLUSH); }
-
-void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void LogLine(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    vprintf(format, args);
-    va_end(args);
-    // The lines must survive a process that is killed right after it logged.
-    fflush(stdout);
-}
 
 void ConfigureLine(int fd) {
     termios settings{};
@@ -55,7 +44,7 @@ void RaiseModemLine(int fd, int line) {
 
 int32_t UdComOpen(ComChannel* channel) {
     if (channel == nullptr) return 0;
-    LogLine("UdComOpen:  opening %s\n", channel->port_name);
+    LogDeviceLine("UdComOpen:  opening %s\n", channel->port_name);
 
     const char* path = FindSerialDevicePath(channel->port_name);
     if (path == nullptr) path = channel->port_name;
@@ -73,7 +62,7 @@ int32_t UdComOpen(ComChannel* channel) {
     }
     channel->handle = fd;
     if (fd < 0) {
-        LogLine("UdComOpen:  CreateFile failed  %d\n", errno);
+        LogDeviceLine("UdComOpen:  CreateFile failed  %d\n", errno);
         return -1;
     }
     LastComHandle = fd;
@@ -86,7 +75,7 @@ int32_t UdComOpen(ComChannel* channel) {
     // The counterpart of the read time-outs: every read returns at once with what is there.
     int flags = fcntl(fd, F_GETFL);
     if (flags == -1 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) == -1) {
-        LogLine("UdComOpen:  error %d setting timeouts\n", errno);
+        LogDeviceLine("UdComOpen:  error %d setting timeouts\n", errno);
         return -1;
     }
 
@@ -151,4 +140,5 @@ void UdComWaitReadable(ComChannel* channel, uint32_t milliseconds) {
 void ResetSerialChannelState() {
     CloseOpenPorts([](ComHandle handle) { close(handle); });
     LastComHandle = -1;
+    SetDeviceLogSink(nullptr);
 }

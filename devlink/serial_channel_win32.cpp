@@ -1,6 +1,6 @@
 // The serial channel over the Windows communications API, as Windows 95 offers it.
-#include "crt/crt.h"
 #include "devlink/device_link_testing.h"
+#include "devlink/device_log.h"
 #include "devlink/serial_channel.h"
 #include "devlink/serial_channel_common.h"
 
@@ -9,16 +9,6 @@ ComHandle LastComHandle = INVALID_HANDLE_VALUE;
 namespace {
 
 const char kLineSettings[] = "baud=9600 parity=N data=8 stop=1";
-
-void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void LogLine(const char* format, ...) {
-    char line[128];
-    va_list args;
-    va_start(args, format);
-    FormatTextList(line, sizeof line, format, args);
-    va_end(args);
-    WriteStandardOutput(line);
-}
 
 void PurgeAll(HANDLE handle) {
     PurgeComm(handle, PURGE_TXABORT);
@@ -31,11 +21,11 @@ void PurgeAll(HANDLE handle) {
 
 int32_t UdComOpen(ComChannel* channel) {
     if (channel == nullptr) return 0;
-    LogLine("UdComOpen:  opening %s\n", channel->port_name);
+    LogDeviceLine("UdComOpen:  opening %s\n", channel->port_name);
     channel->handle = CreateFileA(channel->port_name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
     if (channel->handle == INVALID_HANDLE_VALUE) {
-        LogLine("UdComOpen:  CreateFile failed  %d\n", static_cast<int>(GetLastError()));
+        LogDeviceLine("UdComOpen:  CreateFile failed  %d\n", static_cast<int>(GetLastError()));
         return -1;
     }
     LastComHandle = channel->handle;
@@ -55,7 +45,7 @@ int32_t UdComOpen(ComChannel* channel) {
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = 0;
     if (SetCommTimeouts(channel->handle, &timeouts) != 1) {
-        LogLine("UdComOpen:  error %d setting timeouts\n", static_cast<int>(GetLastError()));
+        LogDeviceLine("UdComOpen:  error %d setting timeouts\n", static_cast<int>(GetLastError()));
         return -1;
     }
 
@@ -107,4 +97,7 @@ void UdComWaitReadable(ComChannel* channel, uint32_t milliseconds) {
 
 // No test process runs the Windows build, so it keeps no list of open ports to close here:
 // the process's end closes them.
-void ResetSerialChannelState() { LastComHandle = INVALID_HANDLE_VALUE; }
+void ResetSerialChannelState() {
+    LastComHandle = INVALID_HANDLE_VALUE;
+    SetDeviceLogSink(nullptr);
+}

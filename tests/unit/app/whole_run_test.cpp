@@ -18,6 +18,7 @@
 #include "platform/registry_store.h"
 #include "platform/serial_names.h"
 #include "tests/unit/app/controller_line.h"
+#include "tests/unit/devlink/device_log_recorder.h"
 #include "tests/unit/joycfg/joycfg_test_support.h"
 
 namespace {
@@ -101,10 +102,10 @@ protected:
 
     RunResult Run(const WindowingScript& script, int show_command = SW_SHOWNORMAL) {
         ResetWindowing(script);
-        ::testing::internal::CaptureStdout();
+        DeviceLogRecorder recorder;
         char command_line[] = "";
         int exit_code = WinMain(kInstance, nullptr, command_line, show_command);
-        std::string output = ::testing::internal::GetCapturedStdout();
+        std::string output = recorder.Take();
         RunResult result{exit_code, {}};
         const std::string marker = "UdComOpen:  opening ";
         for (size_t at = output.find(marker); at != std::string::npos;
@@ -419,10 +420,9 @@ TEST_F(WholeRun, ClassAlreadyRegisteredStillServesTheWindow) {
     earlier.lpszClassName = "Tessaline Joystick Test Program";
     ASSERT_NE(RegisterClassA(&earlier), 0);
 
-    ::testing::internal::CaptureStdout();
+    DeviceLogRecorder recorder;
     char command_line[] = "";
     int exit_code = WinMain(kInstance, nullptr, command_line, SW_SHOWNORMAL);
-    ::testing::internal::GetCapturedStdout();
 
     EXPECT_EQ(exit_code, 0);
     ASSERT_EQ(GetWindowingLog().dialogs.size(), 1u);
@@ -432,9 +432,9 @@ TEST_F(WholeRun, ClassAlreadyRegisteredStillServesTheWindow) {
 TEST_F(WholeRun, ProbeOfUnnamedPortOpensNothing) {
     for (int32_t port : {0, -1, 7, 8, 100}) {
         SCOPED_TRACE(port);
-        ::testing::internal::CaptureStdout();
+        DeviceLogRecorder recorder;
         int32_t found = ProbePort(port);
-        std::string output = ::testing::internal::GetCapturedStdout();
+        std::string output = recorder.Take();
         EXPECT_EQ(found, 0);
         EXPECT_EQ(output, "");
     }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "device_log_recorder.h"
 #include "devlink/device_link_testing.h"
 #include "devlink/driver_core.h"
 #include "pty_pair.h"
@@ -72,9 +73,8 @@ TEST_F(DeviceEventsTest, DevicesAreReadByTurns) {
 TEST_F(DeviceEventsTest, DevicesAfterAFailedOpenAreAllRead) {
     DeviceInfo info{};
     SetDevicePort(&info, "/dev/no-such-port");
-    testing::internal::CaptureStdout();
+    DeviceLogRecorder recorder;
     ASSERT_EQ(IdentifyDevice(&info), 0);
-    testing::internal::GetCapturedStdout();
     ASSERT_EQ(AttachDeviceForTesting(lines[0].slave), 1);
     ASSERT_EQ(AttachDeviceForTesting(lines[1].slave), 2);
     lines[1].Send({0x4E, 0x81, 0xCF, 0x0D});
@@ -89,9 +89,8 @@ TEST_F(DeviceEventsTest, DevicesAfterAFailedOpenAreAllRead) {
 TEST_F(DeviceEventsTest, RequestToTheNumberOfAFailedOpenFails) {
     DeviceInfo info{};
     SetDevicePort(&info, "/dev/no-such-port");
-    testing::internal::CaptureStdout();
+    DeviceLogRecorder recorder;
     ASSERT_EQ(IdentifyDevice(&info), 0);
-    testing::internal::GetCapturedStdout();
     for (int32_t code : {3, 13, 276}) {
         DeviceRequest request{};
         request.device_number = 0;
@@ -232,9 +231,9 @@ TEST_F(DeviceEventsTest, FullDeviceTableRefusesTheOpen) {
     request.code = 14;
     strcpy(reinterpret_cast<char*>(request.data), "/dev/no-such-port");
     request.length = 18;
-    testing::internal::CaptureStdout();
+    DeviceLogRecorder recorder;
     EXPECT_EQ(DispatchRequest(&request), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "no open is attempted";
+    EXPECT_EQ(recorder.Take(), "") << "no open is attempted";
     EXPECT_EQ(DeviceCount, 20);
     EXPECT_EQ(HandleCount, 20);
 }
@@ -242,15 +241,14 @@ TEST_F(DeviceEventsTest, FullDeviceTableRefusesTheOpen) {
 TEST_F(DeviceEventsTest, EveryOpenAttemptUsesADeviceNumberUntilTheyRunOut) {
     DeviceInfo info{};
     SetDevicePort(&info, "/dev/no-such-port");
-    testing::internal::CaptureStdout();
+    DeviceLogRecorder recorder;
     for (int i = 0; i < 100; ++i) ASSERT_EQ(IdentifyDevice(&info), 0);
-    std::string log = testing::internal::GetCapturedStdout();
+    std::string log = recorder.Take();
     EXPECT_EQ(HandleCount, 100);
     EXPECT_EQ(DeviceCount, 0);
 
-    testing::internal::CaptureStdout();
     EXPECT_EQ(IdentifyDevice(&info), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "no open is attempted";
+    EXPECT_EQ(recorder.Take(), "") << "no open is attempted";
     EXPECT_EQ(HandleCount, 100);
     EXPECT_EQ(AttachDeviceForTesting(lines[0].slave), -1);
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "device_log_recorder.h"
 #include "devlink/device_link_testing.h"
 #include "devlink/driver_core.h"
 #include "platform/serial_names.h"
@@ -46,9 +47,9 @@ TEST_P(IdentificationTest, ControllerIsFoundOnlyWhenItSendsTheBanner) {
     DeviceInfo before = info;
     ASSERT_EQ(SetDevicePort(&info, "COM1"), 1);
     before = info;
-    testing::internal::CaptureStdout();
+    DeviceLogRecorder recorder;
     int32_t result = IdentifyDevice(&info);
-    std::string log = testing::internal::GetCapturedStdout();
+    std::string log = recorder.Take();
 
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(log, "UdComOpen:  opening COM1\n");
@@ -94,12 +95,12 @@ TEST(IdentificationCountTest, FailedAttemptsUseUpDeviceNumbers) {
     ASSERT_EQ(SetSerialDevicePath("COM3", simulator.slave_path.c_str()), 1);
 
     DeviceInfo info{};
-    testing::internal::CaptureStdout();
+    DeviceLogRecorder recorder;
     for (const char* port : {"COM1", "COM2", "COM3"}) {
         SetDevicePort(&info, port);
         IdentifyDevice(&info);
     }
-    std::string log = testing::internal::GetCapturedStdout();
+    std::string log = recorder.Take();
     EXPECT_EQ(info.device_number, 2);
     EXPECT_STREQ(info.model, "Marlock");
     EXPECT_EQ(DeviceCount, 1);
@@ -134,9 +135,9 @@ TEST(IdentificationHeldPortTest, PortHeldByAnotherProcessIsNotProbed) {
 
     DeviceInfo info{};
     SetDevicePort(&info, simulator.slave_path.c_str());
-    testing::internal::CaptureStdout();
+    DeviceLogRecorder recorder;
     EXPECT_EQ(IdentifyDevice(&info), 0);
-    std::string log = testing::internal::GetCapturedStdout();
+    std::string log = recorder.Take();
     EXPECT_EQ(log.rfind("UdComOpen:  opening " + simulator.slave_path + "\nUdComOpen:  CreateFile failed  ", 0),
               0u)
         << log;
@@ -169,9 +170,8 @@ TEST(SimulatorEventsTest, MotionAndButtonsArriveAndAReleaseRequeries) {
     ASSERT_TRUE(simulator.Start({"--script", script_path}));
     DeviceInfo info{};
     SetDevicePort(&info, simulator.slave_path.c_str());
-    testing::internal::CaptureStdout();
+    DeviceLogRecorder recorder;
     ASSERT_EQ(IdentifyDevice(&info), 1);
-    testing::internal::GetCapturedStdout();
 
     std::vector<DeviceRequest> events;
     for (int waited = 0; waited < 3000 && events.size() < 4; waited += 5) {

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "device_log_recorder.h"
 #include "devlink/device_link_testing.h"
 #include "devlink/serial_channel.h"
 #include "platform/serial_names.h"
@@ -129,9 +130,9 @@ TEST_F(SerialChannelTest, OpenConfiguresPurgesHoldsAndCloses) {
             usleep(100 * 1000);
         }
     });
-    testing::internal::CaptureStdout();
+    DeviceLogRecorder recorder;
     int32_t result = UdComOpen(&opened);
-    std::string log = testing::internal::GetCapturedStdout();
+    std::string log = recorder.Take();
     done = true;
     chatter.join();
 
@@ -156,9 +157,8 @@ TEST_F(SerialChannelTest, OpenConfiguresPurgesHoldsAndCloses) {
     // A second opener, in this process or another, is refused like share mode 0.
     ComChannel second{};
     strcpy(second.port_name, pty.slave_path.c_str());
-    testing::internal::CaptureStdout();
     EXPECT_EQ(UdComOpen(&second), -1);
-    log = testing::internal::GetCapturedStdout();
+    log = recorder.Take();
     EXPECT_EQ(log.rfind("UdComOpen:  opening " + pty.slave_path + "\nUdComOpen:  CreateFile failed  ", 0), 0u)
         << log;
     EXPECT_EQ(second.handle, -1);
@@ -181,9 +181,9 @@ TEST_F(SerialChannelTest, OpenOfAMissingPortLogsTheErrorAndKeepsTheLastHandle) {
     LastComHandle = pty.slave;
     ComChannel missing{};
     strcpy(missing.port_name, "/dev/no-such-port");
-    testing::internal::CaptureStdout();
+    DeviceLogRecorder recorder;
     EXPECT_EQ(UdComOpen(&missing), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(recorder.Take(),
               "UdComOpen:  opening /dev/no-such-port\nUdComOpen:  CreateFile failed  2\n");
     EXPECT_EQ(missing.handle, -1);
     EXPECT_EQ(LastComHandle, pty.slave);
