@@ -4,8 +4,11 @@
 # result has the same bytes as the build's own.
 set -euo pipefail
 source_dir=$1
-built=$2
+first_build=$2
 jobs=${3:-2}
+built=$first_build/app/gyrsetup.exe
+# The same kind of build as the first one.
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$first_build/CMakeCache.txt")
 
 copy=$(mktemp -d "${TMPDIR:-/tmp}/gyrsetup-again.XXXXXX")
 trap 'rm -rf "$copy"' EXIT
@@ -18,7 +21,7 @@ git -C "$source_dir" ls-files -z |
     tar -C "$source_dir" --null -T - -cf - | tar -C "$copy/source" -xf -
 
 if ! cmake -S "$copy/source" -B "$copy/build" -Wno-dev \
-        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE="$build_type" \
         >"$copy/configure.log" 2>&1 ||
    ! cmake --build "$copy/build" --target gyrsetup -j "$jobs" >"$copy/build.log" 2>&1; then
     cat "$copy/configure.log" "$copy/build.log" 2>/dev/null
@@ -26,7 +29,7 @@ if ! cmake -S "$copy/source" -B "$copy/build" -Wno-dev \
     exit 1
 fi
 again=$copy/build/app/gyrsetup.exe
-echo "first build:  $built ($(stat -c %s "$built") bytes)"
+echo "first build:  $built ($(stat -c %s "$built") bytes, $build_type)"
 echo "second build: $copy/build/app/gyrsetup.exe ($(stat -c %s "$again") bytes)"
 if cmp -s "$built" "$again"; then
     echo "the same bytes"
