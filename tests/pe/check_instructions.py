@@ -8,7 +8,10 @@ the 486 and later processors added (BSWAP, CMPXCHG, XADD, CPUID, RDTSC, CMOVcc, 
 0F 1F, UD2, ...), MMX, SSE and every x87 instruction fail. The linker's constructor and
 destructor lists sit inside .text; they are data and are skipped.
 
-    check_instructions.py OBJDUMP NM EXE
+    check_instructions.py OBJDUMP NM LINKED_EXE [SHIPPED_EXE]
+
+With the shipped (stripped) file given, its executable sections must hold the same bytes as
+the link output's, so that what was checked is what ships.
 """
 
 import collections
@@ -84,12 +87,20 @@ def offence(text):
     return None
 
 
-def main(objdump, nm, path):
+def section_bytes(pe):
+    return {s.name: pe.data[s.raw_offset:s.raw_offset + s.raw_size] for s in pe.sections if s.executable}
+
+
+def main(objdump, nm, path, shipped=None):
     pe = PeFile(path)
     skip = data_ranges(pe, nm, path)
     executable = [s.name for s in pe.sections if s.executable]
     if not executable:
         print("FAIL: no executable section")
+        return 1
+    if shipped is not None and section_bytes(PeFile(shipped)) != section_bytes(pe):
+        print(f"FAIL: the executable sections of {os.path.basename(shipped)} differ from the "
+              f"link output's {', '.join(executable)}")
         return 1
     counts = collections.Counter()
     functions = set()
@@ -134,6 +145,6 @@ def main(objdump, nm, path):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 4:
-        sys.exit("usage: check_instructions.py OBJDUMP NM EXE")
+    if len(sys.argv) not in (4, 5):
+        sys.exit("usage: check_instructions.py OBJDUMP NM LINKED_EXE [SHIPPED_EXE]")
     sys.exit(main(*sys.argv[1:]))
