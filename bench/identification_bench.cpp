@@ -1,7 +1,8 @@
 // Identification against the controller simulator over a pseudo-terminal.
 // Prints: the time identification spends beyond its fixed 2000 ms settle wait, beside
 // the banner's own time on a 9600 baud line; the CPU time that the banner wait uses on a
-// silent port, as a share of one core; and what 40000 reads of an empty line cost here.
+// silent port and on a hung-up one, as a share of one core; and what 40000 reads of an
+// empty line cost here.
 //
 // Usage: identification_bench [rounds]   (default 5 rounds per simulator setting)
 #include <sys/resource.h>
@@ -18,6 +19,7 @@
 #include "devlink/driver_core.h"
 #include "devlink/serial_channel.h"
 #include "platform/serial_names.h"
+#include "tests/unit/devlink/pty_pair.h"
 #include "tests/unit/devlink/simulator_process.h"
 
 namespace {
@@ -111,6 +113,27 @@ bool MeasureSilent() {
     return true;
 }
 
+// The far end of a pseudo-terminal closed before the query: the line reports a hang-up at
+// once and for good, and no read ever finds a byte.
+bool MeasureHungUp() {
+    PtyPair pty;
+    if (!pty.Open()) return false;
+    close(pty.master);
+    pty.master = -1;
+    ResetDeviceLinkState();
+    DeviceRecord& record = DeviceTable[0];
+    record.channel.handle = pty.slave;
+    double wall_start = WallMilliseconds();
+    double cpu_start = CpuMilliseconds();
+    int32_t result = AwaitVersionBanner(&record);
+    double wall = WallMilliseconds() - wall_start;
+    double cpu = CpuMilliseconds() - cpu_start;
+    pty.Close();
+    printf("hung-up port, banner wait          result %d after %.0f ms\n", result, wall);
+    printf("hung-up port, CPU during the wait  %.2f ms = %.2f%% of one core\n", cpu, cpu / wall * 100.0);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -120,7 +143,7 @@ int main(int argc, char** argv) {
     bool ok = MeasureFound("answers at once", {}, rounds) &&
               MeasureFound("answers at once, paced bytes", {"--pace"}, rounds) &&
               MeasureFound("answers 500 ms late, paced bytes", {"--delay-ms", "500", "--pace"}, rounds) &&
-              MeasureSilent();
+              MeasureSilent() && MeasureHungUp();
     ResetDeviceLinkState();
     return ok ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -40,6 +41,43 @@ void RaiseModemLine(int fd, int line) {
     ioctl(fd, TIOCMBIS, &line);
 }
 
+// A descriptor of the terminal at path, held against every other opener; -1 with errno
+// set when there is none. Only terminals are opened: a file or a pipe that merely bears
+// a port's name must never receive the controller's query.
+int OpenLineExclusively(const char* path) {
+    struct stat info {};
+    if (stat(path, &info) != 0) return -1;
+    if (!S_ISCHR(info.st_mode)) {
+        errno = ENOTTY;
+        return -1;
+    }
+    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return -1;
+    int error = 0;
+    if (!isatty(fd)) {
+        error = ENOTTY;
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // TIOCEXCL does not bind root; the lock refuses a second opener whoever it is,
+        // as the Windows share mode 0 does.
+        error = errno;
+    }
+    if (error != 0) {
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    // Exclusive mode belongs to the line, not to this descriptor: set on a refused open
+    // it would shut ordinary users out of the holder's line.
+    ioctl(fd, TIOCEXCL);
+    return fd;
+}
+
+// Exclusive mode outlives the descriptor, so it is cleared before every close.
+int CloseLine(int fd) {
+    ioctl(fd, TIOCNXCL);
+    return close(fd);
+}
+
 }  // namespace
 
 int32_t UdComOpen(ComChannel* channel) {
@@ -48,18 +86,7 @@ int32_t UdComOpen(ComChannel* channel) {
 
     const char* path = FindSerialDevicePath(channel->port_name);
     if (path == nullptr) path = channel->port_name;
-    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd >= 0) {
-        ioctl(fd, TIOCEXCL);
-        // TIOCEXCL does not bind root; the lock refuses a second opener whoever it is,
-        // as the Windows share mode 0 does.
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            int error = errno;
-            close(fd);
-            fd = -1;
-            errno = error;
-        }
-    }
+    int fd = OpenLineExclusively(path);
     channel->handle = fd;
     if (fd < 0) {
         LogDeviceLine("UdComOpen:  CreateFile failed  %d\n", errno);
@@ -109,7 +136,7 @@ int32_t UdComWriteByte(ComChannel* channel, uint8_t byte) {
 
 int32_t UdComClose() {
     PurgeBothDirections(LastComHandle);
-    if (close(LastComHandle) != 0) return -1;
+    if (CloseLine(LastComHandle) != 0) return -1;
     ForgetOpenPort(LastComHandle);
     return 1;
 }
@@ -133,12 +160,14 @@ void UdComWaitReadable(ComChannel* channel, uint32_t milliseconds) {
     if (channel->push_back_flag == 1) return;
     pollfd watch{channel->handle, POLLIN, 0};
     int ready = poll(&watch, 1, static_cast<int>(milliseconds));
-    // A hung-up or broken line reports at once and forever; sleep instead of spinning.
-    if (ready < 0 || (ready > 0 && (watch.revents & POLLIN) == 0)) UdComSleep(milliseconds);
+    // Anything but POLLIN alone is a hung-up or broken line. It reports at once and for
+    // good, a hung-up one with POLLIN beside POLLHUP although every read finds nothing;
+    // sleep on it instead of spinning.
+    if (ready < 0 || (ready > 0 && watch.revents != POLLIN)) UdComSleep(milliseconds);
 }
 
 void ResetSerialChannelState() {
-    CloseOpenPorts([](ComHandle handle) { close(handle); });
+    CloseOpenPorts([](ComHandle handle) { CloseLine(handle); });
     LastComHandle = -1;
     SetDeviceLogSink(nullptr);
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -155,5 +156,69 @@ TEST_F(BannerWaitTest, LateAnswerCountsOnlyWithinTheBudget) {
 }
 
 TEST_F(BannerWaitTest, NullRecordIsRefused) { EXPECT_EQ(AwaitVersionBanner(nullptr), -1); }
+
+// Lines that deliver nothing, waited on with the real idle. Every turn of the wait then
+// lets at least a millisecond pass, so the 1500 ms budget holds at most about 1500 turns
+// (a turn reads the clock once), where a wait that spins turns hundreds of thousands of
+// times. Counting clock reads tells the two apart without timing anything.
+uint32_t clock_reads = 0;
+
+uint32_t CountingClock() {
+    ++clock_reads;
+    return UdComTickCount();
+}
+
+struct IdleCase {
+    const char* name;
+    void (*spoil)(PtyPair& pty);  // makes the line silent, hung up or broken
+};
+
+void PrintTo(const IdleCase& c, std::ostream* out) { *out << c.name; }
+
+class BannerWaitIdleTest : public ::testing::TestWithParam<IdleCase> {
+protected:
+    void SetUp() override {
+        ResetDeviceLinkState();
+        ASSERT_TRUE(pty.Open());
+        clock_reads = 0;
+        SetDeviceLinkClock(CountingClock, nullptr);
+    }
+    void TearDown() override {
+        ResetDeviceLinkState();
+        pty.Close();
+    }
+    PtyPair pty;
+};
+
+TEST_P(BannerWaitIdleTest, LineThatDeliversNothingIsWaitedOnIdly) {
+    DeviceRecord record{};
+    record.channel.handle = pty.slave;
+    GetParam().spoil(pty);
+    EXPECT_EQ(AwaitVersionBanner(&record), 0);
+    EXPECT_LE(clock_reads, 2000u) << "the wait spun instead of idling";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, BannerWaitIdleTest,
+    ::testing::Values(
+        IdleCase{"silent", [](PtyPair&) {}},
+        IdleCase{"hung_up_before_the_banner",
+                 [](PtyPair& pty) {
+                     close(pty.master);
+                     pty.master = -1;
+                 }},
+        IdleCase{"hung_up_during_the_banner",
+                 [](PtyPair& pty) {
+                     pty.Send({0x21, 0xB1, 0xA0, 0xD4, 0xE5});  // "!" and "1 Te"
+                     close(pty.master);
+                     pty.master = -1;
+                 }},
+        IdleCase{"broken",
+                 [](PtyPair& pty) {
+                     close(pty.master);
+                     close(pty.slave);  // the handle now names no open file
+                     pty.master = pty.slave = -1;
+                 }}),
+    [](const testing::TestParamInfo<IdleCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,18 +1,24 @@
 // The POSIX serial channel over pseudo-terminals that the test makes and plays itself.
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "device_log_recorder.h"
 #include "devlink/device_link_testing.h"
+#include "devlink/driver_core.h"
 #include "devlink/serial_channel.h"
 #include "platform/serial_names.h"
 #include "pty_pair.h"
@@ -187,6 +193,139 @@ TEST_F(SerialChannelTest, OpenOfAMissingPortLogsTheErrorAndKeepsTheLastHandle) {
               "UdComOpen:  opening /dev/no-such-port\nUdComOpen:  CreateFile failed  2\n");
     EXPECT_EQ(missing.handle, -1);
     EXPECT_EQ(LastComHandle, pty.slave);
+}
+
+// The exclusive mode of a terminal binds only ordinary users; root opens through it. So
+// these cases run their steps in a child that is one, under root after handing the line
+// to nobody and becoming nobody. The child exits with the number of the first step that went wrong, 0 if none.
+constexpr uid_t kOrdinaryUser = 65534;
+
+int RunAsOrdinaryUser(const std::string& line_path, int (*steps)(const std::string& path)) {
+    const bool root = geteuid() == 0;
+    if (root && chown(line_path.c_str(), kOrdinaryUser, kOrdinaryUser) != 0) return 100;
+    fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        if (root && (setgid(kOrdinaryUser) != 0 || setuid(kOrdinaryUser) != 0)) _exit(101);
+        SetDeviceLogSink([](const char*) {});
+        _exit(steps(line_path));
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 102;
+    return WEXITSTATUS(status);
+}
+
+// What an ordinary program's plain open of the line meets: 0 when it gets the line,
+// else the error (EBUSY while the line is in exclusive mode).
+int PlainOpenError(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return errno;
+    close(fd);
+    return 0;
+}
+
+TEST_F(SerialChannelTest, ExclusiveHoldEndsWithEveryClose) {
+    int failed_step = RunAsOrdinaryUser(pty.slave_path, [](const std::string& path) {
+        ComChannel channel{};
+        snprintf(channel.port_name, sizeof(channel.port_name), "%s", path.c_str());
+        if (UdComOpen(&channel) != 1) return 1;
+        if (PlainOpenError(path) != EBUSY) return 2;  // held: not even a plain open gets in
+        if (UdComClose() != 1) return 3;
+        if (PlainOpenError(path) != 0) return 4;
+        // A port that a failed identification left open is closed by the reset.
+        if (UdComOpen(&channel) != 1) return 5;
+        ResetSerialChannelState();
+        if (PlainOpenError(path) != 0) return 6;
+        return 0;
+    });
+    EXPECT_EQ(failed_step, 0) << "1 open, 2 hold, 3 close, 4 open after the close, "
+                                 "5 reopen, 6 open after the reset";
+}
+
+TEST_F(SerialChannelTest, RefusedOpenLeavesTheHoldersLineAsItWas) {
+    // Another program holds the line by its lock, without exclusive mode.
+    int holder = open(pty.slave_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    int failed_step = RunAsOrdinaryUser(pty.slave_path, [](const std::string& path) {
+        ComChannel channel{};
+        snprintf(channel.port_name, sizeof(channel.port_name), "%s", path.c_str());
+        if (UdComOpen(&channel) != -1) return 1;
+        if (PlainOpenError(path) != 0) return 2;
+        return 0;
+    });
+    EXPECT_EQ(failed_step, 0) << "1 the held line was opened, 2 the line was left in exclusive mode";
+    ioctl(holder, TIOCNXCL);
+    close(holder);
+}
+
+// A scratch folder with one thing of each kind that is not a terminal.
+class NonTerminalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSerialChannelState();
+        ClearSerialDevicePaths();
+        char pattern[] = "/tmp/devlink-ports-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder = pattern;
+        std::ofstream(folder + "/COM1").close();
+        ASSERT_EQ(mkdir((folder + "/COM2").c_str(), 0700), 0);
+        ASSERT_EQ(mkfifo((folder + "/COM3").c_str(), 0600), 0);
+    }
+    void TearDown() override {
+        ResetSerialChannelState();
+        for (const char* name : {"/COM1", "/COM3"}) unlink((folder + name).c_str());
+        rmdir((folder + "/COM2").c_str());
+        rmdir(folder.c_str());
+    }
+    std::string folder;
+};
+
+TEST_F(NonTerminalTest, AnythingButATerminalFailsAtOnceLikeAMissingPort) {
+    struct Case {
+        std::string name;
+        int error;
+    };
+    const Case cases[] = {
+        {folder + "/COM1", 25},  // regular file: ENOTTY
+        {folder + "/COM2", 25},  // folder
+        {folder + "/COM3", 25},  // named pipe
+        {"/dev/null", 25},       // a device, but no terminal
+        {folder + "/COM4", 2},   // missing: ENOENT
+    };
+    const ComHandle earlier = 7;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LastComHandle = earlier;
+        ComChannel channel{};
+        snprintf(channel.port_name, sizeof(channel.port_name), "%s", c.name.c_str());
+        DeviceLogRecorder recorder;
+        EXPECT_EQ(UdComOpen(&channel), -1);
+        EXPECT_EQ(recorder.Take(), "UdComOpen:  opening " + c.name + "\nUdComOpen:  CreateFile failed  " +
+                                       std::to_string(c.error) + "\n");
+        EXPECT_EQ(channel.handle, -1);
+        EXPECT_EQ(LastComHandle, earlier);
+    }
+    LastComHandle = -1;
+}
+
+// An unmapped port name is a path from the working folder; a file that happens to be
+// called COM1 there must not be taken for the controller's port and written to.
+TEST_F(NonTerminalTest, IdentificationLeavesAFileNamedLikeAPortAlone) {
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
+    ASSERT_EQ(chdir(folder.c_str()), 0);
+    ResetDeviceLinkState();
+    DeviceInfo info{};
+    SetDevicePort(&info, "COM1");
+    DeviceLogRecorder recorder;
+    EXPECT_EQ(IdentifyDevice(&info), 0);
+    EXPECT_EQ(recorder.Take(), "UdComOpen:  opening COM1\nUdComOpen:  CreateFile failed  25\n");
+    ResetDeviceLinkState();
+    ASSERT_EQ(chdir(previous), 0);
+    struct stat file {};
+    ASSERT_EQ(stat((folder + "/COM1").c_str(), &file), 0);
+    EXPECT_EQ(file.st_size, 0) << "the query reached the file";
 }
 
 }  // namespace
