@@ -1,7 +1,7 @@
 // The result dialog and the port-selection dialog; OK is the only way out of either.
-#include <cstring>
 
 #include "app/installer.h"
+#include "crt/crt.h"
 #include "joycfg/slot_config.h"
 #include "ports/port_census.h"
 
@@ -29,7 +29,7 @@ INT_PTR CALLBACK PortSelectDialogProc(HWND dialog, UINT message, WPARAM wparam, 
         // cannot be configured.
         int32_t listed = count < kNamedPortCount ? count : kNamedPortCount;
         char name[5];
-        std::memcpy(name, "COM1", sizeof name);
+        memcpy(name, "COM1", sizeof name);
         for (int32_t n = 1; n <= listed; ++n) {
             PortNameFromNumber(n, name);
             SendMessageA(g_program_state.port_list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));

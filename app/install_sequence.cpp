@@ -1,7 +1,7 @@
 // The install sequence run inside the main window's creation, and the probe of one port.
-#include <cstring>
 
 #include "app/installer.h"
+#include "crt/crt.h"
 #include "devlink/device_codes.h"
 #include "devlink/driver_core.h"
 #include "devlink/serial_channel.h"
@@ -20,7 +20,7 @@ int32_t ProbePort(int32_t port_number) {
     // A number without a name would otherwise fall back to "COM1" and probe the wrong port.
     if (port_number < 1 || port_number > kNamedPortCount) return 0;
     char port_name[5];
-    std::memcpy(port_name, "COM1", sizeof port_name);
+    memcpy(port_name, "COM1", sizeof port_name);
     PortNameFromNumber(port_number, port_name);
     DeviceInfo record = {};
     SetDevicePort(&record, port_name);

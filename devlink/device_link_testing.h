@@ -13,7 +13,8 @@
 // and the default log sink.
 void ResetDeviceLinkState();
 
-// The serial channel's part of the reset: closes its still-open ports, forgets
+// The serial channel's part of the reset: closes its still-open ports (the POSIX channel;
+// the Windows one, which no test process runs, keeps no list of them), forgets
 // LastComHandle and restores the default log sink.
 void ResetSerialChannelState();
 

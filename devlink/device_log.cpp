@@ -2,23 +2,18 @@
 // the line leaves the process; both channels log through here.
 #include "devlink/device_log.h"
 
-#include <cstdarg>
-#include <cstdio>
+#include "crt/crt.h"
 
 namespace {
 
-void WriteToStandardOutput(const char* line) {
-    fputs(line, stdout);
-    // The lines must survive a process that is killed right after it logged.
-    fflush(stdout);
-}
-
-DeviceLogSink current_sink = WriteToStandardOutput;
+// Written at once, unbuffered: the lines must survive a process that is killed right after
+// it logged.
+DeviceLogSink current_sink = WriteStandardOutput;
 
 }  // namespace
 
 void SetDeviceLogSink(DeviceLogSink sink) {
-    current_sink = sink != nullptr ? sink : WriteToStandardOutput;
+    current_sink = sink != nullptr ? sink : WriteStandardOutput;
 }
 
 void LogDeviceLine(const char* format, ...) {
@@ -26,7 +21,7 @@ void LogDeviceLine(const char* format, ...) {
     char line[256];
     va_list args;
     va_start(args, format);
-    vsnprintf(line, sizeof(line), format, args);
+    FormatTextList(line, sizeof(line), format, args);
     va_end(args);
     current_sink(line);
 }

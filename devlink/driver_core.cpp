@@ -3,8 +3,7 @@
 // the identified devices in turn.
 #include "devlink/driver_core.h"
 
-#include <cstring>
-
+#include "crt/crt.h"
 #include "devlink/device_codes.h"
 #include "devlink/device_link_testing.h"
 #include "devlink/device_words.h"

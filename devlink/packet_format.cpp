@@ -2,8 +2,7 @@
 // the line; received bytes gather into packets, are checked, and decode into events.
 #include "devlink/packet_format.h"
 
-#include <cstring>
-
+#include "crt/crt.h"
 #include "devlink/device_codes.h"
 #include "devlink/device_words.h"
 

@@ -2,7 +2,7 @@
 // push-back, port names, and the list of open ports that a test reset closes.
 #include "devlink/serial_channel_common.h"
 
-#include <cstdio>
+#include "crt/crt.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ int32_t UdComPortName(int32_t number, char* buffer, int32_t size) {
     if (buffer == nullptr || size <= 0 || number < 0 || number > 4) return 0;
     // At most "COM4" and its NUL; a smaller buffer gets what fits.
     char name[8];
-    sprintf(name, "COM%d", static_cast<int>(number));
+    FormatText(name, sizeof name, "COM%d", static_cast<int>(number));
     int32_t length = 0;
     for (; length + 1 < size && name[length] != '\0'; ++length) buffer[length] = name[length];
     buffer[length] = '\0';

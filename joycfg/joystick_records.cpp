@@ -2,9 +2,8 @@
 #include "joycfg/joystick_records.h"
 
 #include <cstddef>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+
+#include "crt/crt.h"
 
 #include "devlink/device_words.h"
 #include "joycfg/registry_key.h"
@@ -68,11 +67,11 @@ int32_t FillHwConfigTenBit(uint8_t record[112]) { return FillHwConfig(record, 10
 int32_t FillHwConfigFullRange(uint8_t record[112]) { return FillHwConfig(record, 65535, 32767); }
 
 void FormatSlotValueName(const char* name_template, int32_t slot, char name[kNameBufferSize]) {
-    std::snprintf(name, kNameBufferSize, name_template, static_cast<int>(slot + 1));
+    FormatText(name, kNameBufferSize, name_template, static_cast<int>(slot + 1));
 }
 
 void BuildTypeSettingsPath(char path[kNameBufferSize]) {
-    std::snprintf(path, kNameBufferSize, "%s%s", kJoystickSettingsKeyName, kTypeKeyName);
+    FormatText(path, kNameBufferSize, "%s%s", kJoystickSettingsKeyName, kTypeKeyName);
 }
 
 DWORD LengthByRule(HKEY key, const char* value_name, DWORD full_size, DWORD content_size) {
@@ -87,17 +86,17 @@ DWORD LengthByRule(HKEY key, const char* value_name, DWORD full_size, DWORD cont
 }
 
 int32_t ReadJoystickDriverName(char name[kJoyCapsRegKeySize + 1]) {
-    JOYCAPSA* caps = static_cast<JOYCAPSA*>(std::malloc(kJoyCapsSize));
+    JOYCAPSA* caps = static_cast<JOYCAPSA*>(AllocateBlock(kJoyCapsSize));
     if (caps == nullptr) return 0;
-    std::memset(caps, 0, kJoyCapsSize);
+    memset(caps, 0, kJoyCapsSize);
     if (joyGetDevCapsA(static_cast<UINT_PTR>(-1), caps, kJoyCapsSize) != JOYERR_NOERROR) {
-        std::free(caps);
+        ReleaseBlock(caps);
         return 0;
     }
     // szRegKey is 32 characters with no promise of a terminator.
-    std::memcpy(name, caps->szRegKey, kJoyCapsRegKeySize);
+    memcpy(name, caps->szRegKey, kJoyCapsRegKeySize);
     name[kJoyCapsRegKeySize] = 0;
-    std::free(caps);
+    ReleaseBlock(caps);
     return 1;
 }
 

@@ -1,8 +1,7 @@
 // Registration of the controller as the joystick driver's OEM type "Tessaline".
 #include "joycfg/oem_type.h"
 
-#include <cstring>
-
+#include "crt/crt.h"
 #include "joycfg/joystick_records.h"
 #include "joycfg/registry_key.h"
 
@@ -73,7 +72,7 @@ int32_t RegisterOemType() {
     const DWORD length =
         LengthByRule(oem_type.handle, kOemDataValueName, kHwConfigSize, kHwConfigSize);
     uint8_t record[kHwConfigSize];
-    std::memset(record, 0, sizeof record);
+    memset(record, 0, sizeof record);
     FillHwConfigFullRange(record);
     if (!SetBinaryValue(oem_type, kOemDataValueName, record, length)) return 0;
     for (const OemText& entry : kOemTexts) {

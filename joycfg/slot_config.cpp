@@ -1,8 +1,7 @@
 // Per-joystick (slot) configuration in the joystick driver's current and type settings keys.
 #include "joycfg/slot_config.h"
 
-#include <cstring>
-
+#include "crt/crt.h"
 #include "joycfg/driver_notification.h"
 #include "joycfg/joystick_records.h"
 #include "joycfg/registry_key.h"
@@ -39,7 +38,7 @@ bool SetSlotText(const RegistryKey& key, const char* name_template, int32_t slot
                  const char* buffer) {
     char name[kNameBufferSize];
     FormatSlotValueName(name_template, slot, name);
-    const DWORD content = static_cast<DWORD>(std::strlen(buffer) + 1);
+    const DWORD content = static_cast<DWORD>(strlen(buffer) + 1);
     return SetTextValue(key, name, buffer, LengthByRule(key.handle, name, kNameBufferSize, content));
 }
 
@@ -48,7 +47,7 @@ bool SetSlotHwConfig(const RegistryKey& key, int32_t slot, int32_t (*fill)(uint8
     char name[kNameBufferSize];
     FormatSlotValueName(kConfigurationTemplate, slot, name);
     uint8_t record[kHwConfigSize];
-    std::memset(record, 0, sizeof record);
+    memset(record, 0, sizeof record);
     fill(record);
     return SetBinaryValue(key, name, record,
                           LengthByRule(key.handle, name, kHwConfigSize, kHwConfigSize));
@@ -76,7 +75,7 @@ int32_t WriteSlotConfig(int32_t slot, int32_t (*fill)(uint8_t*)) {
 bool ReadOemConfig(int32_t slot, RegistryKey* type_settings, char name[kNameBufferSize]) {
     if (!ValidSlot(slot) || !OpenTypeSettingsKey(KeyAccess::kOpen, type_settings)) return false;
     FormatSlotValueName(kOemConfigurationTemplate, slot, name);
-    std::memset(oem_config_copy, 0, sizeof oem_config_copy);
+    memset(oem_config_copy, 0, sizeof oem_config_copy);
     DWORD length = kOemConfigSize;
     if (RegQueryValueExA(type_settings->handle, name, nullptr, nullptr, oem_config_copy,
                          &length) != ERROR_SUCCESS ||
@@ -102,7 +101,7 @@ int32_t ClearSlotConfig(int32_t slot) {
 
     char name[kNameBufferSize];
     uint8_t record[kHwConfigSize];
-    std::memset(record, 0, sizeof record);
+    memset(record, 0, sizeof record);
     FormatSlotValueName(kConfigurationTemplate, slot, name);
     SetBinaryValue(current, name, record, kHwConfigSize);
     FormatSlotValueName(kOemNameTemplate, slot, name);
@@ -141,7 +140,7 @@ int32_t SetSlotPort(int32_t slot, int32_t port_number) {
     if (!ReadOemConfig(slot, &type_settings, name)) return 0;
     char port_name[kPortNameSize];
     if (PortNameFromNumber(port_number, port_name) != 1) return 0;
-    std::memcpy(oem_config_copy + kPortNameOffset, port_name, kPortNameSize);
+    memcpy(oem_config_copy + kPortNameOffset, port_name, kPortNameSize);
     return WriteOemConfigBack(&type_settings, name);
 }
 
@@ -155,7 +154,7 @@ int32_t SetSlotAxes(int32_t slot, const char* axis_letters) {
         ++length;
     }
     if (axis_letters == nullptr || length > kMaxAxisLetters) return 0;
-    std::memcpy(oem_config_copy + kAxesOffset, axis_letters, length + 1);
+    memcpy(oem_config_copy + kAxesOffset, axis_letters, length + 1);
     return WriteOemConfigBack(&type_settings, name);
 }
 
@@ -167,7 +166,7 @@ int32_t GetSlotPort(int32_t slot, int32_t* port_number) {
     for (int32_t n = 1; n <= kNamedPortCount; ++n) {
         char port_name[kPortNameSize];
         PortNameFromNumber(n, port_name);
-        if (std::memcmp(oem_config_copy + kPortNameOffset, port_name, kPortNameSize) == 0) {
+        if (memcmp(oem_config_copy + kPortNameOffset, port_name, kPortNameSize) == 0) {
             *port_number = n;
         }
     }

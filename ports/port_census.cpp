@@ -1,8 +1,7 @@
 // The serial port census: seven registry surveys, the largest of their counts wins.
 #include "ports/port_census.h"
 
-#include <cstring>
-
+#include "crt/crt.h"
 #include "platform/win32.h"
 
 namespace {
@@ -27,7 +26,7 @@ int32_t Max(int32_t a, int32_t b) { return a > b ? a : b; }
 // Any error ends an enumeration: past the last subkey that is ERROR_NO_MORE_ITEMS, and
 // anything else would otherwise repeat for ever.
 bool NextSubkey(HKEY key, DWORD index, char name[kPathSize]) {
-    std::memset(name, 0, kPathSize);
+    memset(name, 0, kPathSize);
     return RegEnumKeyA(key, index, name, kPathSize) == ERROR_SUCCESS;
 }
 
@@ -35,7 +34,7 @@ bool NextSubkey(HKEY key, DWORD index, char name[kPathSize]) {
 int32_t PortNameDigit(HKEY instance) {
     // One spare zero byte behind the 260 the query may fill keeps the comparison in bounds.
     char text[kPathSize + 1];
-    std::memset(text, 0, sizeof text);
+    memset(text, 0, sizeof text);
     DWORD size = kPathSize;
     if (RegQueryValueExA(instance, kPortNameValue, nullptr, nullptr,
                          reinterpret_cast<LPBYTE>(text), &size) != ERROR_SUCCESS) {
@@ -45,7 +44,7 @@ int32_t PortNameDigit(HKEY instance) {
     int32_t found = 0;
     for (int32_t k = 1; k <= 4; ++k) {
         candidate[3] = static_cast<char>('0' + k);
-        if (std::strcmp(text, candidate) == 0) found = k;
+        if (strcmp(text, candidate) == 0) found = k;
     }
     return found;
 }
@@ -80,7 +79,7 @@ void SurveyBiosInstances(const char* class_path, bool count_failed_open, int32_t
 
 int32_t PortNameFromNumber(int32_t port_number, char* name) {
     if (port_number < 1 || port_number > kNamedPortCount || name == nullptr) return 0;
-    std::memcpy(name, kPortNames[port_number], sizeof kPortNames[port_number]);
+    memcpy(name, kPortNames[port_number], sizeof kPortNames[port_number]);
     return 1;
 }
 

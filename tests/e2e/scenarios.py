@@ -8,6 +8,7 @@
 import argparse
 import dataclasses
 import os
+import re
 import sys
 import time
 
@@ -131,6 +132,24 @@ def differential_problems(paths, scenario, outcome):
     return problems
 
 
+# -- the serial channel's debugging lines on standard output -----------------------------
+def port_absent(port):
+    """The lines of a probe whose port does not open (the error number is Wine's choice)."""
+    return [f"UdComOpen:  opening COM{port}", r"UdComOpen:  CreateFile failed  \d+"]
+
+
+def port_opens(port):
+    return [f"UdComOpen:  opening COM{port}"]
+
+
+def debugging_line_problems(output, expected):
+    """Wine's own messages share the file; the channel's lines start with "UdComOpen:"."""
+    lines = [line.rstrip("\r") for line in output.split("\n") if line.startswith("UdComOpen:")]
+    if len(lines) == len(expected) and all(re.fullmatch(p, l) for p, l in zip(expected, lines)):
+        return []
+    return [f"debugging lines on standard output {lines}, want lines matching {expected}"]
+
+
 # -- the table --------------------------------------------------------------------------
 @dataclasses.dataclass
 class Scenario:
@@ -143,14 +162,17 @@ class Scenario:
     registry: object       # check(hive, problems)
     differential: bool = False  # the native stand-ins must leave the same subtrees
     work_length: int = 0   # the least length of the run's work folder path
+    debugging_lines: tuple = ()  # patterns of the serial channel's lines, in order; () skips
 
 
 SCENARIOS = [
     Scenario("controller_on_port3_of_4", "machine_four_ports.reg",
              (Controller(3), Controller(4)), result_dialog(escape_first=True), 6,
-             {3: ANSWERS, 4: {0}}, configured(want.FULL_RANGE_RECORD, 3)),
+             {3: ANSWERS, 4: {0}}, configured(want.FULL_RANGE_RECORD, 3),
+             debugging_lines=(*port_absent(1), *port_absent(2), *port_opens(3))),
     Scenario("not_found_user_picks_com3", "machine_four_ports.reg",
-             (), pick_com3, 9, {}, configured(want.TEN_BIT_RECORD, 3)),
+             (), pick_com3, 9, {}, configured(want.TEN_BIT_RECORD, 3),
+             debugging_lines=(*port_absent(1), *port_absent(2), *port_absent(3), *port_absent(4))),
     Scenario("late_paced_controller_found", "machine_two_ports.reg",
              (Controller(1, ("--delay-ms", "500", "--pace")),), result_dialog(escape_first=False), 4,
              {1: ANSWERS}, configured(want.FULL_RANGE_RECORD, 1)),
@@ -195,6 +217,8 @@ def check_outcome(scenario, paths):
                 events = [e for e in outcome.simulator_logs.get(port, []) if e.split()[0] in ("query", "packet", "opened")]
                 if events:
                     problems.append(f"COM{port} must see nothing, saw {events}")
+        if scenario.debugging_lines:
+            problems += debugging_line_problems(outcome.program_output, scenario.debugging_lines)
         hive = outcome.hive
         if hive is None:
             problems.append("system.reg was not read back")
