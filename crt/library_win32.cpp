@@ -42,6 +42,15 @@ void WriteStandardOutput(const char* text) {
     // terminal's or the pipe's.
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
+    // Standard output is a text stream on Windows: each line ends in CR LF there, as the
+    // C runtime's printf wrote it.
     DWORD written = 0;
-    WriteFile(output, text, static_cast<DWORD>(crt::Length(text)), &written, nullptr);
+    const char* start = text;
+    for (const char* at = text;; ++at) {
+        if (*at != '\n' && *at != 0) continue;
+        WriteFile(output, start, static_cast<DWORD>(at - start), &written, nullptr);
+        if (*at == 0) return;
+        WriteFile(output, "\r\n", 2, &written, nullptr);
+        start = at + 1;
+    }
 }

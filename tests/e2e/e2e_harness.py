@@ -288,7 +288,7 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
 
             outcome.driver_messages = _read_driver_log(driver_log)
             with contextlib.suppress(FileNotFoundError), \
-                    open(session.path("gyrsetup.log"), errors="replace") as f:
+                    open(session.path("gyrsetup.log"), errors="replace", newline="") as f:
                 outcome.program_output = f.read()
             session.end_session()
             outcome.hive = wine_registry.Hive(session.system_reg())

@@ -143,11 +143,13 @@ def port_opens(port):
 
 
 def debugging_line_problems(output, expected):
-    """Wine's own messages share the file; the channel's lines start with "UdComOpen:"."""
-    lines = [line.rstrip("\r") for line in output.split("\n") if line.startswith("UdComOpen:")]
-    if len(lines) == len(expected) and all(re.fullmatch(p, l) for p, l in zip(expected, lines)):
+    """Wine's own messages share the file; the channel's lines start with "UdComOpen:".
+    Standard output is a text stream on Windows, so every line ends in CR LF."""
+    lines = [line for line in output.split("\n") if line.startswith("UdComOpen:")]
+    if len(lines) == len(expected) and all(re.fullmatch(p + "\r", l) for p, l in zip(expected, lines)):
         return []
-    return [f"debugging lines on standard output {lines}, want lines matching {expected}"]
+    return [f"debugging lines on standard output {lines}, want lines matching {expected}, "
+            "each ending in CR LF"]
 
 
 # -- the table --------------------------------------------------------------------------
