@@ -1,5 +1,7 @@
 #include "crt/format.h"
 
+#include "crt/crt.h"
+
 namespace crt {
 
 namespace {
@@ -72,3 +74,12 @@ int Format(char* buffer, size_t size, const char* format, ...) {
 }
 
 }  // namespace crt
+
+// The program's own entry to formatting, over whichever FormatTextList the build has.
+int FormatText(char* buffer, size_t size, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int length = FormatTextList(buffer, size, format, args);
+    va_end(args);
+    return length;
+}

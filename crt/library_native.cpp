@@ -4,14 +4,6 @@
 
 #include "crt/crt.h"
 
-int FormatText(char* buffer, size_t size, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int length = std::vsnprintf(buffer, size, format, args);
-    va_end(args);
-    return length;
-}
-
 int FormatTextList(char* buffer, size_t size, const char* format, va_list args) {
     return std::vsnprintf(buffer, size, format, args);
 }

@@ -19,14 +19,6 @@ int strcmp(const char* a, const char* b) { return crt::CompareText(a, b); }
 
 }  // extern "C"
 
-int FormatText(char* buffer, size_t size, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int length = crt::FormatList(buffer, size, format, args);
-    va_end(args);
-    return length;
-}
-
 int FormatTextList(char* buffer, size_t size, const char* format, va_list args) {
     return crt::FormatList(buffer, size, format, args);
 }
