@@ -25,7 +25,7 @@ import time
 WINE_OVERRIDES = "mscoree,mshtml="
 TEMPLATE_NAME = "template-prefix"
 # Bump when the template's contents change, so that an old one is made anew.
-TEMPLATE_STAMP = "gyr-template 2"
+TEMPLATE_STAMP = "gyr-template 3"
 # Without a window manager, Wine's managed windows make every dialog close take seconds.
 TEMPLATE_SETTINGS = (
     "REGEDIT4\r\n\r\n"
@@ -34,6 +34,11 @@ TEMPLATE_SETTINGS = (
     "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"
     "\"Managed\"=\"N\"\r\n"
 )
+# Wine's own fonts (Marlett draws the caption buttons, Tahoma and MS Sans Serif the dialogs).
+# Debian's Wine 8 looks for them in "Z:\usr\share\wine\../fonts", a path its file
+# lookup never resolves, so the template gets copies in C:\windows\Fonts, which it reads.
+WINE_FONTS_DIR = "/usr/share/wine/fonts"
+PROBE_FONT = "Marlett"
 PORT_COUNT = 9
 # A socket path holds at most 107 bytes, and the Windows side reads paths into MAX_PATH
 # buffers: whatever either sees lives in a short folder of the run's own, wherever the
@@ -233,6 +238,8 @@ def ensure_template(e2e_dir):
                               timeout=120, cwd=short)
             if rc != 0:
                 raise WineError(f"regedit of the template settings failed ({rc}); see {out_path}")
+            install_wine_fonts(template)
+            check_font_loaded(env, os.path.join(logs, "template-fonts.log"), short, PROBE_FONT)
         finally:
             end_wine_session(template, env, out_path)
             remove_short_folder(short)
@@ -240,6 +247,36 @@ def ensure_template(e2e_dir):
             f.write(stamp)
         log(f"template prefix made in {time.monotonic() - started:.1f} s: {template}")
         return template
+
+
+def install_wine_fonts(prefix, fonts_dir=WINE_FONTS_DIR):
+    """Copies Wine's own font files into the prefix's Fonts folder."""
+    if not os.path.isfile(os.path.join(fonts_dir, PROBE_FONT.lower() + ".ttf")):
+        raise WineError(f"Wine's fonts are missing from {fonts_dir}; scripts/setup installs "
+                        "them (fonts-wine)")
+    target = os.path.join(prefix, "drive_c", "windows", "Fonts")
+    os.makedirs(target, exist_ok=True)
+    for name in sorted(os.listdir(fonts_dir)):
+        source = os.path.join(fonts_dir, name)
+        if os.path.isfile(source):
+            shutil.copyfile(source, os.path.join(target, name))
+
+
+def check_font_loaded(env, log_path, cwd, family):
+    """Raises unless a Wine program in this prefix loads a face of the family: what Wine's
+    font tracing reports, so that a font present on disk but never read still fails."""
+    probe_env = dict(env, WINEDEBUG="-all,trace+font")
+    with contextlib.suppress(FileNotFoundError):
+        os.remove(log_path)
+    rc = run_to_files(["wine", "cmd", "/c", "exit"], probe_env, log_path, timeout=120, cwd=cwd)
+    if rc != 0:
+        raise WineError(f"the font probe failed ({rc}); see {log_path}")
+    needle = f'Adding face L"{family}"'.encode()
+    with open(log_path, "rb") as f:
+        if any(needle in line for line in f):
+            return
+    raise WineError(f"Wine loads no {family} font in the template prefix (the dialogs' close "
+                    f"box would show as a letter); see {log_path}")
 
 
 def end_wine_session(prefix, env, out_path, kill=False):
