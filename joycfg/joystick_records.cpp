@@ -4,8 +4,7 @@
 #include <cstddef>
 
 #include "crt/crt.h"
-
-#include "devlink/device_words.h"
+#include "crt/little_endian.h"
 #include "joycfg/registry_key.h"
 
 static_assert(sizeof(JOYCAPSA) == kJoyCapsSize);
