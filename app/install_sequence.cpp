@@ -12,6 +12,32 @@
 
 ProgramState g_program_state = {};
 
+namespace {
+
+const char kResultCaption[] = "Gyrelle Detection";
+const char kPortSelectCaption[] = "Com Port Configuration";
+const char kDriverMissing[] =
+    "the joystick driver is not set up. Install the Windows joystick driver (Control Panel, "
+    "Add New Hardware), then run GYRSETUP again.";
+
+// The install acts on no result, but the user must not be told "installed" when nothing
+// took: this replaces the good news with what went wrong and what to do.
+void TellNotInstalled(HWND main_window, const char* caption, const char* format,
+                      int32_t port_number) {
+    char what[64];
+    FormatText(what, sizeof what, format, port_number);
+    char text[320];
+    FormatText(text, sizeof text, "%s: %s", what, kDriverMissing);
+    MessageBoxA(main_window, text, caption, MB_OK | MB_ICONEXCLAMATION);
+}
+
+}  // namespace
+
+bool InstallTookEffect() {
+    int32_t port_number = 0;
+    return g_program_state.oem_type_result == 1 && CheckSlotInstalled(0, &port_number) == 1;
+}
+
 void SetPortInAllSlots(int32_t port_number) {
     for (int32_t slot = 0; slot < kSlotCount; ++slot) SetSlotPort(slot, port_number);
 }
@@ -31,7 +57,7 @@ int32_t ProbePort(int32_t port_number) {
 
 void RunInstallSequence(HWND main_window, HINSTANCE instance) {
     // No collaborator's result changes the course of the install; only the probe's does.
-    RegisterOemType();
+    g_program_state.oem_type_result = RegisterOemType();
     for (int32_t slot = 0; slot < kSlotCount; ++slot) InitSlotTypeSettings(slot);
     g_program_state.detected_port_number = 0;
     ClearSlotConfig(0);
@@ -55,12 +81,32 @@ void RunInstallSequence(HWND main_window, HINSTANCE instance) {
     ResetSlotOemConfig(0);
     if (g_program_state.detected_port_number != 0) {
         ConfigureSlotFullRange(0, g_program_state.detected_port_number, kAxisLetters);
-        DialogBoxParamA(g_program_state.instance, MAKEINTRESOURCEA(kResultTemplateId), main_window,
-                        g_program_state.result_dialog_proc, 0);
+        if (InstallTookEffect()) {
+            DialogBoxParamA(g_program_state.instance, MAKEINTRESOURCEA(kResultTemplateId),
+                            main_window, g_program_state.result_dialog_proc, 0);
+        } else {
+            TellNotInstalled(main_window, kResultCaption,
+                             "The Gyrelle answered on COM%d, but it could not be installed",
+                             g_program_state.detected_port_number);
+        }
         SetPortInAllSlots(g_program_state.detected_port_number);
     } else {
         ConfigureSlotFullRange(0, 1, kAxisLetters);
+        // A dialog that never reached its OK chose nothing.
+        g_program_state.selected_list_index = CB_ERR;
         DialogBoxParamA(g_program_state.instance, MAKEINTRESOURCEA(kPortSelectTemplateId),
                         main_window, g_program_state.port_select_dialog_proc, 0);
+        // With no port chosen, joystick 1 keeps the COM1 configuration written above; only
+        // when that did not take either is there something to say.
+        if (!InstallTookEffect()) {
+            const int32_t chosen_port = g_program_state.selected_list_index + 1;
+            if (chosen_port >= 1 && chosen_port <= kNamedPortCount) {
+                TellNotInstalled(main_window, kPortSelectCaption, "COM%d could not be configured",
+                                 chosen_port);
+            } else {
+                TellNotInstalled(main_window, kPortSelectCaption, "Nothing could be configured",
+                                 0);
+            }
+        }
     }
 }

@@ -17,6 +17,9 @@ INT_PTR CALLBACK PortSelectDialogProc(HWND dialog, UINT message, WPARAM wparam, 
 // Runs the whole install: OEM type, slot seeding, census, probe loop, configuration and
 // the one dialog. The main window's creation message calls it.
 void RunInstallSequence(HWND main_window, HINSTANCE instance);
+// Whether the install took: the type registered and joystick 1 named for it and given a
+// port, read back from the registry.
+bool InstallTookEffect();
 // SetSlotPort for joysticks 1 to 16.
 void SetPortInAllSlots(int32_t port_number);
 
@@ -28,6 +31,7 @@ struct ProgramState {
     DLGPROC result_dialog_proc;
     HWND port_list;                // control 1014 of the port-selection dialog
     int32_t selected_list_index;   // what CB_GETCURSEL answered on OK
+    int32_t oem_type_result;       // what RegisterOemType answered
 };
 
 extern ProgramState g_program_state;

@@ -173,6 +173,29 @@ int32_t GetSlotPort(int32_t slot, int32_t* port_number) {
     return type_settings.Close() == ERROR_SUCCESS ? 1 : 0;
 }
 
+int32_t CheckSlotInstalled(int32_t slot, int32_t* port_number) {
+    if (port_number == nullptr || !ValidSlot(slot)) return 0;
+    RegistryKey current;
+    if (OpenBelowDriverKey(kCurrentSettingsKeyName, KeyAccess::kOpen, &current) != 1) return 0;
+    char name[kNameBufferSize];
+    FormatSlotValueName(kOemNameTemplate, slot, name);
+    char stored[kNameBufferSize];
+    DWORD length = sizeof stored;
+    const bool read = RegQueryValueExA(current.handle, name, nullptr, nullptr,
+                                       reinterpret_cast<BYTE*>(stored), &length) == ERROR_SUCCESS;
+    current.Close();
+    // The type name and its NUL, whatever length the store kept: Windows 95 keeps a text
+    // at its length plus one, NT the whole buffer written.
+    const DWORD type_name_size = static_cast<DWORD>(strlen(kTypeName) + 1);
+    if (!read || length < type_name_size || memcmp(stored, kTypeName, type_name_size) != 0) {
+        return 0;
+    }
+    int32_t found = 0;
+    if (GetSlotPort(slot, &found) != 1 || found == 0) return 0;
+    *port_number = found;
+    return 1;
+}
+
 namespace {
 
 // Blank, tell the driver, write the new configuration, tell it again; every step runs

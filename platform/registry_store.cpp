@@ -40,6 +40,8 @@ struct Store {
     std::vector<Refusal> refusals;
     std::vector<std::string> unopenable;  // folded paths
     bool leading_backslash_refused = false;
+    std::vector<RegistryCall> calls;
+    int32_t stray_closes = 0;
 };
 
 Store& TheStore() {
@@ -169,6 +171,32 @@ HKEY NewHandle(Key* key) {
 }
 
 void DropHandles() { TheStore().handles.clear(); }
+
+std::string HandlePath(HKEY key) {
+    const Key* resolved = Resolve(key);
+    return resolved == nullptr ? "?" : KeyPath(resolved);
+}
+
+std::string JoinedPath(HKEY parent, LPCSTR sub_key) {
+    std::string path = HandlePath(parent);
+    for (const std::string& part : SplitPath(sub_key == nullptr ? "" : sub_key)) {
+        path = path.empty() ? part : path + "\\" + part;
+    }
+    return path;
+}
+
+LONG Trace(RegistryCall::Kind kind, std::string key, LONG result, const char* value_name = nullptr,
+           DWORD type = REG_NONE, DWORD length = 0) {
+    RegistryCall call;
+    call.kind = kind;
+    call.key = std::move(key);
+    call.value_name = value_name == nullptr ? "" : value_name;
+    call.type = type;
+    call.length = length;
+    call.result = result;
+    TheStore().calls.push_back(std::move(call));
+    return result;
+}
 
 // ---- REGEDIT4 text ----
 
@@ -373,6 +401,7 @@ void ResetRegistryStore() {
     store.refusals.clear();
     store.unopenable.clear();
     store.leading_backslash_refused = false;
+    store.calls.clear();
 }
 
 bool LoadRegistryText(const std::string& text, std::string* error) {
@@ -482,6 +511,24 @@ std::vector<std::string> RegistryValueNames(const std::string& key_path) {
     return names;
 }
 
+const std::vector<RegistryCall>& RegistryCalls() { return TheStore().calls; }
+
+void ClearRegistryCalls() { TheStore().calls.clear(); }
+
+std::string DescribeRegistryCall(const RegistryCall& call) {
+    static const char* const kVerbs[] = {"open", "create", "enum", "query", "set", "close", "flush"};
+    std::string line = std::string(kVerbs[call.kind]) + " " + (call.key.empty() ? "HKLM" : call.key);
+    if (call.kind == RegistryCall::kQuery || call.kind == RegistryCall::kSet) {
+        line += " " + call.value_name + " " + std::to_string(call.length);
+    }
+    if (call.result != ERROR_SUCCESS) line += " -> " + std::to_string(call.result);
+    return line;
+}
+
+int32_t StrayRegistryCloseCount() { return TheStore().stray_closes; }
+
+void ForgetStrayRegistryCloses() { TheStore().stray_closes = 0; }
+
 int32_t OpenRegistryKeyCount() { return static_cast<int32_t>(TheStore().handles.size()); }
 
 int32_t RegistryFlushCount() { return TheStore().flushes; }
@@ -500,7 +547,9 @@ void RefuseRegistryOpens(const std::string& key_path) {
 
 // ---- The Win32 calls ----
 
-LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
+namespace {
+
+LONG RegOpenKeyAUntraced(HKEY key, LPCSTR sub_key, PHKEY result) {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     Key* base = Resolve(key);
     if (base == nullptr) return ERROR_INVALID_HANDLE;
@@ -512,7 +561,7 @@ LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegCreateKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
+LONG RegCreateKeyAUntraced(HKEY key, LPCSTR sub_key, PHKEY result) {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     Key* base = Resolve(key);
     if (base == nullptr) return ERROR_INVALID_HANDLE;
@@ -525,7 +574,7 @@ LONG WINAPI RegCreateKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD name_size) {
+LONG RegEnumKeyAUntraced(HKEY key, DWORD index, LPSTR name, DWORD name_size) {
     Key* base = Resolve(key);
     if (base == nullptr) return ERROR_INVALID_HANDLE;
     if (index >= base->children.size()) return ERROR_NO_MORE_ITEMS;
@@ -537,7 +586,7 @@ LONG WINAPI RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD name_size) {
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD /*reserved*/, LPDWORD type,
+LONG RegQueryValueExAUntraced(HKEY key, LPCSTR value_name, LPDWORD /*reserved*/, LPDWORD type,
                              LPBYTE data, LPDWORD data_size) {
     Key* base = Resolve(key);
     if (base == nullptr) return ERROR_INVALID_HANDLE;
@@ -560,7 +609,7 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD /*reserved*/, 
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegSetValueExA(HKEY key, LPCSTR value_name, DWORD /*reserved*/, DWORD type,
+LONG RegSetValueExAUntraced(HKEY key, LPCSTR value_name, DWORD /*reserved*/, DWORD type,
                            const BYTE* data, DWORD data_size) {
     Key* base = Resolve(key);
     if (base == nullptr) return ERROR_INVALID_HANDLE;
@@ -574,14 +623,56 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR value_name, DWORD /*reserved*/, DWOR
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegFlushKey(HKEY key) {
+LONG RegFlushKeyUntraced(HKEY key) {
     if (Resolve(key) == nullptr) return ERROR_INVALID_HANDLE;
     ++TheStore().flushes;
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegCloseKey(HKEY key) {
+LONG RegCloseKeyUntraced(HKEY key) {
     if (IsRootHandle(key)) return ERROR_SUCCESS;
     if (TheStore().handles.erase(reinterpret_cast<uintptr_t>(key)) == 0) return ERROR_INVALID_HANDLE;
     return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
+    std::string path = JoinedPath(key, sub_key);
+    return Trace(RegistryCall::kOpen, std::move(path), RegOpenKeyAUntraced(key, sub_key, result));
+}
+
+LONG WINAPI RegCreateKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
+    std::string path = JoinedPath(key, sub_key);
+    return Trace(RegistryCall::kCreate, std::move(path), RegCreateKeyAUntraced(key, sub_key, result));
+}
+
+LONG WINAPI RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD name_size) {
+    return Trace(RegistryCall::kEnum, HandlePath(key), RegEnumKeyAUntraced(key, index, name, name_size));
+}
+
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved, LPDWORD type,
+                             LPBYTE data, LPDWORD data_size) {
+    const DWORD offered = data_size == nullptr ? 0 : *data_size;
+    return Trace(RegistryCall::kQuery, HandlePath(key),
+                 RegQueryValueExAUntraced(key, value_name, reserved, type, data, data_size),
+                 value_name, REG_NONE, offered);
+}
+
+LONG WINAPI RegSetValueExA(HKEY key, LPCSTR value_name, DWORD reserved, DWORD type,
+                           const BYTE* data, DWORD data_size) {
+    return Trace(RegistryCall::kSet, HandlePath(key),
+                 RegSetValueExAUntraced(key, value_name, reserved, type, data, data_size),
+                 value_name, type, data_size);
+}
+
+LONG WINAPI RegFlushKey(HKEY key) {
+    return Trace(RegistryCall::kFlush, HandlePath(key), RegFlushKeyUntraced(key));
+}
+
+LONG WINAPI RegCloseKey(HKEY key) {
+    std::string path = HandlePath(key);
+    const LONG result = RegCloseKeyUntraced(key);
+    if (result == ERROR_INVALID_HANDLE) ++TheStore().stray_closes;
+    return Trace(RegistryCall::kClose, std::move(path), result);
 }

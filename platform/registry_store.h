@@ -9,7 +9,8 @@
 
 #include "platform/win32.h"
 
-// Empties the store, closes every handle, forgets refusals and the flush count.
+// Empties the store, closes every handle, forgets refusals, the flush count and the call
+// trace. Stray closes (below) are kept: they belong to the test, not to the machine.
 void ResetRegistryStore();
 
 // Replaces the store with the keys and values of REGEDIT4 text. Returns true when the whole
@@ -45,6 +46,31 @@ void SetRegistryLeadingBackslashRefused(bool refuse);
 int32_t OpenRegistryKeyCount();
 // RegFlushKey calls that succeeded since the last reset.
 int32_t RegistryFlushCount();
+
+// Every registry call the product made since the last reset or clear, in order.
+struct RegistryCall {
+    enum Kind { kOpen, kCreate, kEnum, kQuery, kSet, kClose, kFlush };
+    Kind kind = kOpen;
+    // The key acted on, below HKEY_LOCAL_MACHINE ("" for the root itself); for an open or a
+    // create, the parent's path joined with the sub key as the caller spelt it.
+    std::string key;
+    std::string value_name;  // query and set
+    DWORD type = REG_NONE;   // set
+    DWORD length = 0;        // query: the buffer size offered; set: the length written
+    LONG result = ERROR_SUCCESS;
+};
+const std::vector<RegistryCall>& RegistryCalls();
+void ClearRegistryCalls();
+// One line per call, for test messages and compact expectations:
+//   "open KEY", "create KEY", "enum KEY", "query KEY NAME LENGTH", "set KEY NAME LENGTH",
+//   "close KEY", "flush KEY" (the root reads "HKLM"), with " -> RESULT" when it failed.
+std::string DescribeRegistryCall(const RegistryCall& call);
+
+// RegCloseKey calls on a handle that was not open: closed already, or never handed out.
+// Each one could have closed a key that someone else had opened since. Counted until
+// forgotten; the unit tests' common tear-down expects none.
+int32_t StrayRegistryCloseCount();
+void ForgetStrayRegistryCloses();
 
 // Makes RegSetValueExA fail with ERROR_ACCESS_DENIED for value_name in the key at key_path,
 // or for every value of that key when value_name is empty. A key refused as a whole also

@@ -426,7 +426,32 @@ BOOL WINAPI EndDialog(HWND handle, INT_PTR result) {
     record.ended = true;
     record.end_result = result;
     SnapshotDialog(*dialog);
+    if (TheModel().script.on_dialog_end != nullptr) TheModel().script.on_dialog_end(record.template_id);
     return TRUE;
+}
+
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    Model& model = TheModel();
+    model.log.message_boxes.push_back(ShownMessageBox{owner, text != nullptr ? text : "",
+                                                      caption != nullptr ? caption : "Error", type,
+                                                      static_cast<int32_t>(model.log.dialogs.size()),
+                                                      0});
+    ShownMessageBox& record = model.log.message_boxes.back();
+    if (owner != nullptr && FindWindow(owner) == nullptr && FindDialog(owner) == nullptr) {
+        Problem("message box owned by a window that does not exist");
+    }
+    if (model.next_step >= model.script.steps.size()) {
+        Problem("the script ran out while a message box was up");
+        return 0;
+    }
+    const UserStep step = model.script.steps[model.next_step++];
+    if (step.action == UserAction::kSelectListIndex) {
+        Problem("a message box has no list to select from");
+        return 0;
+    }
+    // An MB_OK box has one button; Esc and the close box answer it too.
+    record.answer = IDOK;
+    return IDOK;
 }
 
 HWND WINAPI GetDlgItem(HWND handle, int control_id) {

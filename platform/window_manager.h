@@ -9,7 +9,9 @@
 
 #include "platform/win32.h"
 
-// What the scripted user does while a dialog is up, one step at a time.
+// What the scripted user does while a dialog or a message box is up, one step at a time.
+// A message box takes Enter, Esc, its OK button and its close box, and answers IDOK to
+// each, as an MB_OK box does.
 enum class UserAction {
     kSelectListIndex,  // picks entry `index` of the port list (control 1014)
     kPressEnter,       // presses the default button: WM_COMMAND IDOK
@@ -34,6 +36,9 @@ struct WindowingScript {
     bool destroy_before_first_paint = false;
     bool fail_register_class = false;
     bool fail_create_window = false;
+    // Called as a dialog ends (EndDialog), so that a test can look at the rest of the
+    // machine at that moment.
+    void (*on_dialog_end)(int32_t template_id) = nullptr;
 };
 
 struct ShownDialog {
@@ -46,6 +51,15 @@ struct ShownDialog {
     int32_t list_selection;                 // CB_ERR when nothing was selected
     bool ended;
     INT_PTR end_result;  // the value passed to EndDialog
+};
+
+struct ShownMessageBox {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT type;
+    int32_t dialogs_before;  // dialogs shown before this box appeared
+    int answer;              // what MessageBoxA returned
 };
 
 struct CreatedWindow {
@@ -67,6 +81,7 @@ struct WindowingLog {
     std::vector<uint32_t> main_window_messages;  // every message the window procedure got
     std::vector<int> show_commands;
     std::vector<ShownDialog> dialogs;
+    std::vector<ShownMessageBox> message_boxes;
     int32_t paints_dispatched = 0;
     // Anything the script could not play or the program did that Windows would refuse or
     // hang on; a run that went as scripted leaves this empty.

@@ -105,6 +105,9 @@ typedef CREATESTRUCTA* LPCREATESTRUCTA;
 #define SW_SHOWNORMAL 1
 #define SW_SHOWDEFAULT 10
 
+#define MB_OK 0x00000000L
+#define MB_ICONEXCLAMATION 0x00000030L
+
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
 #define WHITE_BRUSH 0
 
@@ -125,6 +128,7 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wparam, LPARAM l
 void WINAPI PostQuitMessage(int exit_code);
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND owner,
                                DLGPROC dialog_proc, LPARAM init_param);
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL WINAPI EndDialog(HWND dialog, INT_PTR result);
 HWND WINAPI GetDlgItem(HWND dialog, int control_id);
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

@@ -205,6 +205,8 @@ TEST_P(WholeRunTable, InstallsAndExitsWithZero) {
     EXPECT_EQ(dialog.end_result, 2);
     EXPECT_EQ(dialog.list_entries, c.list_entries);
     EXPECT_EQ(dialog.list_selection, c.list_selection);
+    // Installed, or COM1 kept from before an empty list: nothing more to tell.
+    EXPECT_TRUE(log.message_boxes.empty());
     EXPECT_EQ(JoystickBroadcastCount(), c.notifications);
     std::vector<uint32_t> codes;
     for (int32_t i = 0; i < c.notifications; ++i) codes.insert(codes.end(), {0x903, 0x802});
@@ -247,29 +249,151 @@ TEST_F(WholeRun, EachProbeComesAfterJoystickOneWasClearedAndTheDriverTold) {
                            {0, true}, {0, true}, {1, true}, {2, true}, {3, true}, {3, false}}));
 }
 
-TEST_F(WholeRun, WithoutJoystickDriverTheInstallStillRunsToTheDialog) {
+// The install goes through its steps without the joystick driver's keys, or without the
+// driver, writing nothing; then the user is told so instead of "installed".
+struct NotInstalledCase {
+    const char* name;
+    bool driver_present;  // the keys are missing either way
+    int32_t controller_port;
+    std::vector<UserStep> steps;
+    std::vector<std::string> opened_ports;
+    std::vector<int32_t> dialog_templates;
+    int32_t list_selection;  // of the port-selection dialog, when shown
+    int32_t notifications;
+    std::string caption;
+    std::string text;
+};
+
+const NotInstalledCase kNotInstalledCases[] = {
+    {"ControllerFound", true, 4, {kClickOk}, {"COM1", "COM2", "COM3", "COM4"}, {}, 0, 7,
+     "Gyrelle Detection",
+     "The Gyrelle answered on COM4, but it could not be installed: the joystick driver is not "
+     "set up. Install the Windows joystick driver (Control Panel, Add New Hardware), then run "
+     "GYRSETUP again."},
+    {"UserPicksCom3", true, 0, {Select(2), kClickOk, kEnter}, {"COM1", "COM2", "COM3", "COM4"},
+     {101}, 2, 9, "Com Port Configuration",
+     "COM3 could not be configured: the joystick driver is not set up. Install the Windows "
+     "joystick driver (Control Panel, Add New Hardware), then run GYRSETUP again."},
+    // No slot can be read, so nothing is preselected and OK chooses no port.
+    {"NoDriverNothingChosen", false, 0, {kClickOk, kClickOk}, {"COM1", "COM2", "COM3", "COM4"},
+     {101}, -1, 0, "Com Port Configuration",
+     "Nothing could be configured: the joystick driver is not set up. Install the Windows "
+     "joystick driver (Control Panel, Add New Hardware), then run GYRSETUP again."},
+};
+
+void PrintTo(const NotInstalledCase& c, std::ostream* out) { *out << c.name; }
+
+class NotInstalledTable : public WholeRun, public ::testing::WithParamInterface<NotInstalledCase> {};
+
+TEST_P(NotInstalledTable, UserIsToldAndNothingIsWritten) {
+    const NotInstalledCase& c = GetParam();
     LoadMachine(kFixtures + "machine_no_driver.reg");
-    SetJoystickDriverPresent(false);
-    std::string before = ExportRegistryText();
+    SetJoystickDriverPresent(c.driver_present);
+    ControllerLine controller;
+    if (c.controller_port != 0) {
+        ASSERT_TRUE(controller.Start()) << controller.error();
+        std::string name = "COM" + std::to_string(c.controller_port);
+        ASSERT_EQ(SetSerialDevicePath(name.c_str(), controller.device_path().c_str()), 1);
+    }
+    const std::string before = ExportRegistryText();
     WindowingScript script;
-    script.steps = {kClickOk};
+    script.steps = c.steps;
+    script.client_height = 40;
 
     RunResult run = Run(script);
 
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.opened_ports, (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
+    EXPECT_EQ(run.opened_ports, c.opened_ports);
     const WindowingLog& log = GetWindowingLog();
-    EXPECT_TRUE(log.problems.empty());
-    ASSERT_EQ(log.dialogs.size(), 1u);
-    EXPECT_EQ(log.dialogs[0].template_id, 101);
-    EXPECT_EQ(log.dialogs[0].list_entries, (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
-    // No slot could be read, so nothing was preselected.
-    EXPECT_EQ(log.dialogs[0].list_selection, -1);
-    EXPECT_TRUE(log.dialogs[0].ended);
-    EXPECT_EQ(JoystickBroadcastCount(), 0);
-    EXPECT_TRUE(JoystickDriverMessageCodes().empty());
+    EXPECT_TRUE(log.problems.empty()) << log.problems.front();
+    std::vector<int32_t> templates;
+    for (const ShownDialog& dialog : log.dialogs) {
+        templates.push_back(dialog.template_id);
+        EXPECT_TRUE(dialog.ended);
+        EXPECT_EQ(dialog.list_selection, c.list_selection);
+    }
+    EXPECT_EQ(templates, c.dialog_templates);
+    ASSERT_EQ(log.message_boxes.size(), 1u);
+    const ShownMessageBox& box = log.message_boxes[0];
+    ASSERT_EQ(log.created_windows.size(), 1u);
+    EXPECT_NE(box.owner, nullptr);
+    EXPECT_EQ(box.caption, c.caption);
+    EXPECT_EQ(box.text, c.text);
+    EXPECT_EQ(box.type, 0x30u);  // MB_OK | MB_ICONEXCLAMATION
+    // After the port-selection dialog has closed, not over it.
+    EXPECT_EQ(box.dialogs_before, static_cast<int32_t>(c.dialog_templates.size()));
+    EXPECT_EQ(log.paints_dispatched, 1);
+    EXPECT_EQ(JoystickBroadcastCount(), c.notifications);
     EXPECT_EQ(ExportRegistryText(), before);
     ExpectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(WithoutDriverKeys, NotInstalledTable, ::testing::ValuesIn(kNotInstalledCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Where the keys are there but a part of the install did not take, the read-back says so.
+TEST_F(WholeRun, TypeThatCouldNotBeRegisteredIsNotReportedInstalled) {
+    LoadMachine(kFixtures + "machine_four_ports.reg");
+    RefuseRegistryOpens(joycfg_test::kOemTypes);
+    ControllerLine controller;
+    ASSERT_TRUE(controller.Start()) << controller.error();
+    ASSERT_EQ(SetSerialDevicePath("COM2", controller.device_path().c_str()), 1);
+    WindowingScript script;
+    script.steps = {kEnter};
+
+    Run(script);
+
+    const WindowingLog& log = GetWindowingLog();
+    EXPECT_TRUE(log.dialogs.empty());
+    ASSERT_EQ(log.message_boxes.size(), 1u);
+    EXPECT_EQ(log.message_boxes[0].caption, "Gyrelle Detection");
+    // The rest of the install still went through, the port into every slot included.
+    ExpectValue(kTypeSettingsKey, "Joystick16OEMConfiguration", REG_BINARY, OemConfigForPort('2'));
+}
+
+// Each slot's OEM configuration record at the moment the result dialog ended.
+std::vector<std::vector<uint8_t>> records_at_dialog_end;
+size_t trace_at_dialog_end = 0;
+
+void RecordAtDialogEnd(int32_t template_id) {
+    if (template_id != 111) return;
+    records_at_dialog_end.clear();
+    for (int joystick = 1; joystick <= 16; ++joystick) {
+        records_at_dialog_end.push_back(
+            ReadRegistryValue(kTypeSettingsKey, "Joystick" + std::to_string(joystick) +
+                                                    "OEMConfiguration").bytes);
+    }
+    trace_at_dialog_end = RegistryCalls().size();
+}
+
+// The port goes into all sixteen slots once the user has pressed OK, not before.
+TEST_F(WholeRun, PortReachesAllSlotsAfterTheResultDialogsOk) {
+    LoadMachine(kFixtures + "machine_four_ports.reg");
+    ControllerLine controller;
+    ASSERT_TRUE(controller.Start()) << controller.error();
+    ASSERT_EQ(SetSerialDevicePath("COM3", controller.device_path().c_str()), 1);
+    records_at_dialog_end.clear();
+    WindowingScript script;
+    script.steps = {kClickOk};
+    script.on_dialog_end = RecordAtDialogEnd;
+
+    Run(script);
+
+    // Joystick 1 names COM3 from its own configuration; the others still the seeded COM1.
+    std::vector<std::vector<uint8_t>> expected(16, OemConfigForPort('1'));
+    expected[0] = OemConfigForPort('3');
+    EXPECT_EQ(records_at_dialog_end, expected);
+    std::vector<std::string> writes_after;
+    const std::vector<RegistryCall>& calls = RegistryCalls();
+    for (size_t i = trace_at_dialog_end; i < calls.size(); ++i) {
+        if (calls[i].kind == RegistryCall::kSet) writes_after.push_back(calls[i].value_name);
+    }
+    std::vector<std::string> expected_writes;
+    for (int joystick = 1; joystick <= 16; ++joystick) {
+        expected_writes.push_back("Joystick" + std::to_string(joystick) + "OEMConfiguration");
+    }
+    EXPECT_EQ(writes_after, expected_writes);
+    ExpectInstalledRegistry(kFullRangeRecord, '3');
 }
 
 TEST_F(WholeRun, ControllerOnPortTwoAfterSilentPortOne) {

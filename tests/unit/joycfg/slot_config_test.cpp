@@ -270,6 +270,28 @@ TEST_F(SlotConfigTest, SetSlotPortChangesOnlyThePortName) {
     }
 }
 
+TEST_F(SlotConfigTest, GetSlotPortReadsEachOfTheSixNamesAndNoSeventh) {
+    const struct {
+        const char* port_field;  // bytes 16 to 20
+        int32_t port;            // 42: left as it was
+    } cases[] = {
+        {"43 4F 4D 31 00", 1}, {"43 4F 4D 32 00", 2}, {"43 4F 4D 33 00", 3},
+        {"43 4F 4D 34 00", 4}, {"43 4F 4D 35 00", 5}, {"43 4F 4D 36 00", 6},
+        {"43 4F 4D 37 00", 42},
+    };
+    Seed();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.port_field);
+        std::vector<uint8_t> record = DefaultOemConfig();
+        const std::vector<uint8_t> field = Hex(c.port_field);
+        std::copy(field.begin(), field.end(), record.begin() + 16);
+        StoreOemConfig(record);
+        int32_t port = 42;
+        EXPECT_EQ(GetSlotPort(0, &port), 1);
+        EXPECT_EQ(port, c.port);
+    }
+}
+
 TEST_F(SlotConfigTest, GetSlotPortLeavesThePortWhenNoNameMatches) {
     const struct {
         const char* why;
@@ -291,6 +313,54 @@ TEST_F(SlotConfigTest, GetSlotPortLeavesThePortWhenNoNameMatches) {
         EXPECT_EQ(port, 42) << c.why;
     }
     EXPECT_EQ(GetSlotPort(0, nullptr), 0);
+}
+
+// What the install reads back before it tells the user "installed".
+TEST_F(SlotConfigTest, CheckSlotInstalledWantsTheTypeNameAndAPort) {
+    const struct {
+        const char* why;
+        std::vector<uint8_t> oem_name;  // empty: the configure sequence's own
+        const char* port_field;         // bytes 16 to 20 of the OEM record
+        int32_t result;
+        int32_t port;                   // 42: left as it was
+    } cases[] = {
+        {"configured for COM4", {}, "43 4F 4D 34 00", 1, 4},
+        {"name kept at its length plus one", TextField("Tessaline", 10), "43 4F 4D 34 00", 1, 4},
+        {"name blank", TextField("", 260), "43 4F 4D 34 00", 0, 42},
+        {"another type", TextField("Tessaline2", 260), "43 4F 4D 34 00", 0, 42},
+        {"name cut short", TextField("Tessaline", 9), "43 4F 4D 34 00", 0, 42},
+        {"no port named", {}, "43 4F 4D 37 00", 0, 42},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        LoadMachine("machine_two_ports.reg");
+        Seed();
+        ConfigureSlotTenBit(0, 4, "XYZRUV");
+        if (!c.oem_name.empty()) {
+            HKEY key = nullptr;
+            ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kCurrentSettings.c_str(), &key), ERROR_SUCCESS);
+            RegSetValueExA(key, "Joystick1OEMName", 0, REG_SZ, c.oem_name.data(),
+                           static_cast<DWORD>(c.oem_name.size()));
+            RegCloseKey(key);
+        }
+        std::vector<uint8_t> record = DefaultOemConfig();
+        const std::vector<uint8_t> field = Hex(c.port_field);
+        std::copy(field.begin(), field.end(), record.begin() + 16);
+        StoreOemConfig(record);
+        const std::string before = ExportRegistryText();
+        const int32_t flushes = RegistryFlushCount();
+        int32_t port = 42;
+        EXPECT_EQ(CheckSlotInstalled(0, &port), c.result);
+        EXPECT_EQ(port, c.port);
+        EXPECT_EQ(ExportRegistryText(), before);
+        EXPECT_EQ(RegistryFlushCount(), flushes);
+    }
+    for (const char* machine : {"machine_no_driver.reg", "machine_no_ports.reg"}) {
+        LoadMachine(machine);
+        int32_t port = 42;
+        EXPECT_EQ(CheckSlotInstalled(0, &port), 0) << machine;
+        EXPECT_EQ(port, 42);
+    }
 }
 
 TEST_F(SlotConfigTest, RecordsOfTheWrongLengthAreLeftAlone) {

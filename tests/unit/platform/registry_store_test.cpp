@@ -128,6 +128,37 @@ TEST_F(RegistryStoreTest, HandlesAreCountedUntilClosed) {
     EXPECT_EQ(OpenRegistryKeyCount(), 1);
     EXPECT_EQ(RegCloseKey(b), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+    // The second close of a above is this test's own doing; the common tear-down would
+    // fail it otherwise.
+    EXPECT_EQ(StrayRegistryCloseCount(), 1);
+    ForgetStrayRegistryCloses();
+}
+
+// The trace is what the order tests read: every call, its key, value name, length and
+// failure, in the order made.
+TEST_F(RegistryStoreTest, TraceRecordsEveryCallInOrder) {
+    ASSERT_TRUE(LoadRegistryText("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"V\"=\"abc\"\n"));
+    HKEY a = nullptr, c = nullptr;
+    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "A", &a), ERROR_SUCCESS);
+    BYTE data[16];
+    DWORD length = sizeof data;
+    RegQueryValueExA(a, "V", nullptr, nullptr, data, &length);
+    RegSetValueExA(a, "W", 0, REG_BINARY, data, 3);
+    RegCreateKeyA(a, "B\\C", &c);
+    RegOpenKeyA(HKEY_LOCAL_MACHINE, "Missing", &c);
+    RegCloseKey(a);
+    RegFlushKey(HKEY_LOCAL_MACHINE);
+    RegCloseKey(a);
+    ForgetStrayRegistryCloses();
+
+    std::vector<std::string> lines;
+    for (const RegistryCall& call : RegistryCalls()) lines.push_back(DescribeRegistryCall(call));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "open A", "query A V 16", "set A W 3", "create A\\B\\C",
+                         "open Missing -> 2", "close A", "flush HKLM", "close ? -> 6"}));
+    ClearRegistryCalls();
+    EXPECT_TRUE(RegistryCalls().empty());
+    RegCloseKey(c);
 }
 
 TEST_F(RegistryStoreTest, FlushesAreCounted) {
