@@ -4,7 +4,8 @@
 The machine has two serial ports; the controller simulator answers on COM2 (or nowhere
 with --no-controller, which brings up the port-selection dialog). The program runs on
 your display when DISPLAY is set, otherwise on an Xvfb of its own; the demo takes a
-screenshot of the dialog and presses Enter in it, then prints what the installer did.
+screenshot of each dialog or message box and presses Enter in it, then prints, in plain
+words, what the installer showed, which ports it tried and what it wrote.
 """
 
 import argparse

@@ -10,26 +10,21 @@ joystick 1 and the controller's joystick type.
 """
 
 import argparse
-import contextlib
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+import e2e_harness  # noqa: E402
 import expected_registry as want  # noqa: E402
 import wine_registry  # noqa: E402
 import wine_runner  # noqa: E402
+from demo import text_of  # noqa: E402
 
-SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
-                      "scripts", "wine-install")
-
-
-def text_of(data):
-    return data.split(b"\0", 1)[0].decode("ascii", "replace")
+SCRIPT = os.path.join(e2e_harness.SOURCE_ROOT, "scripts", "wine-install")
 
 
 def registry_problems(hive):
@@ -63,15 +58,9 @@ def main():
     os.makedirs(work)
     link = os.path.join(work, "gyrelle")
     problems = []
-    simulator = subprocess.Popen([args.simulator, "--link", link, "--log",
-                                  os.path.join(work, "simulator.log")],
-                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.DEVNULL, start_new_session=True)
-    wine_runner.record_process(pid_file, simulator)
+    simulators = e2e_harness.SimulatorSet(args.simulator, work, pid_file)
     try:
-        deadline = time.monotonic() + 10
-        while not os.path.exists(link) and time.monotonic() < deadline:
-            time.sleep(0.05)
+        simulators.start(e2e_harness.Controller(1, ("--link", link)))
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WINEPREFIX")}
         env["WINEPREFIX"] = prefix
         output_path = os.path.join(work, "wine-install.out")
@@ -95,11 +84,7 @@ def main():
             problems.append("a message box was shown")
         problems += registry_problems(wine_registry.Hive(os.path.join(prefix, "system.reg")))
     finally:
-        if simulator.poll() is None:
-            with contextlib.suppress(ProcessLookupError):
-                os.killpg(simulator.pid, signal.SIGTERM)
-            with contextlib.suppress(subprocess.TimeoutExpired):
-                simulator.wait(timeout=5)
+        simulators.stop()
         wine_runner.end_recorded_processes(pid_file)
         # wine-install ends the prefix's session; leftovers of a failed run go here.
         wine_runner.end_wine_session(prefix, wine_runner.base_environment(prefix, None),
