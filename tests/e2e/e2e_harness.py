@@ -213,12 +213,14 @@ class User:
     def screenshot(self, window, name):
         os.makedirs(self.artifacts, exist_ok=True)
         path = os.path.join(self.artifacts, f"{name}.png")
-        # The dialog paints just after it maps; give it a moment.
-        time.sleep(0.5)
-        result = self._x(["import", "-window", window, path], timeout=30)
-        if result.returncode == 0 and os.path.exists(path):
-            self.outcome.screenshots.append(path)
-            return path
+        # The dialog paints just after it maps; give it a moment. A message box is still
+        # being laid out then, and import may fail on it once: try again.
+        for _ in range(3):
+            time.sleep(0.5)
+            result = self._x(["import", "-window", window, path], timeout=30)
+            if result.returncode == 0 and os.path.exists(path):
+                self.outcome.screenshots.append(path)
+                return path
         self.outcome.user_problems.append(f"screenshot of window {window} failed")
         return None
 
