@@ -43,7 +43,7 @@ ROOT_ENTRIES = [
 ]
 ROOT_OFFSET = (1 + 2 * 9) * 512
 
-# The README quotes both dialogs as the user sees them.
+# The README quotes both dialogs and both messages as the user sees them.
 README_QUOTES = [
     "Gyrelle detected and installed",
     "Gyrelle not detected. Please select a COM port.",
@@ -52,6 +52,17 @@ README_QUOTES = [
     "COM1",
     "COM6",
     "A:\\GYRSETUP.EXE",
+    # What the program says when the joystick driver is missing, and what to do about it.
+    "but it could not be installed: the joystick driver is not set up. Install the Windows "
+    "joystick driver (Control Panel, Add New Hardware), then run GYRSETUP again.",
+    "could not be configured: the joystick driver is not set up. Install the Windows "
+    "joystick driver (Control Panel, Add New Hardware), then run GYRSETUP again.",
+    "Nothing could be configured: the joystick driver is not set up.",
+    # Only the Windows 9x family loads the type's driver, which the disk does not carry.
+    "Windows 95, 98 or Me",
+    "TESLN.VXD, which is not on this disk",
+    # The name Control Panel, Joystick shows for the controller after the install.
+    "Brennick Gyrelle",
 ]
 
 failures = []

@@ -4,14 +4,17 @@
 The machine has two serial ports; the controller simulator answers on COM2 (or nowhere
 with --no-controller, which brings up the port-selection dialog). The program runs on
 your display when DISPLAY is set, otherwise on an Xvfb of its own; the demo takes a
-screenshot of the dialog and presses Enter in it, then prints what the installer did.
+screenshot of each dialog or message box and presses Enter in it, then prints, in plain
+words, what the installer showed, which ports it tried and what it wrote.
 """
 
 import argparse
+import dataclasses
 import os
 import re
 import struct
 import sys
+import textwrap
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -22,116 +25,292 @@ import wine_runner  # noqa: E402
 from e2e_harness import Controller  # noqa: E402
 
 FIXTURE = "machine_two_ports.reg"
-DIALOGS = {"Gyrelle Detection": "result dialog", "Com Port Configuration": "port-selection dialog"}
-AXES = "XYZRUV"
+RESULT_TITLE = "Gyrelle Detection"
+PORT_TITLE = "Com Port Configuration"
+DIALOGS = {RESULT_TITLE: "the result dialog", PORT_TITLE: "the port-selection dialog"}
+DIALOG_TEXTS = {RESULT_TITLE: "Gyrelle detected and installed",
+                PORT_TITLE: "Gyrelle not detected. Please select a COM port."}
 
 
-def answer_dialog(pause, wait_for_user):
+@dataclasses.dataclass
+class Shown:
+    """One window the program put up: a dialog, or a message box with its text."""
+    title: str
+    message: str = ""  # the message box's text; "" for a dialog
+    screenshot: str = ""
+
+
+def answer_windows(pause, wait_for_user, shown):
+    """Answers every dialog and message box until the program ends, noting each in shown.
+    On the user's display with wait_for_user, the user answers and this only watches."""
     def script(user):
-        window, title = None, None
+        answered = []
         deadline = time.monotonic() + 60
-        while window is None and time.monotonic() < deadline and user.program_running():
+        while user.program_running() and time.monotonic() < deadline:
+            window, title = None, None
             for candidate in DIALOGS:
-                found = user.find(candidate)
+                found = [w for w in user.find(candidate) if w not in answered]
                 if found:
                     window, title = found[-1], candidate
                     break
-            time.sleep(0.1)
-        if window is None:
-            user.outcome.user_problems.append("no dialog appeared")
-            return
-        user.outcome.dialog_title = title
-        user.screenshot(window, "dialog")
-        if wait_for_user:
-            print(f'The "{title}" dialog is on your display: press OK (or Enter) in it.', flush=True)
-            user.wait_exit(600)
-            return
-        time.sleep(pause)
-        user.key(window, "Return")
+            if window is None:
+                time.sleep(0.1)
+                continue
+            boxes = user.message_boxes()
+            is_box = len(boxes) > sum(1 for s in shown if s.message)
+            seen = Shown(title, boxes[-1] if is_box else "")
+            shown.append(seen)
+            if not user.outcome.dialog_title and not is_box:
+                user.outcome.dialog_title = title
+            shot_name = ("message-box" if is_box else "dialog") + (f"-{len(shown)}" if len(shown) > 1 else "")
+            seen.screenshot = user.screenshot(window, shot_name) or ""
+            what = "message box" if is_box else "dialog"
+            if wait_for_user:
+                print(f'The "{title}" {what} is on your display: press OK (or Enter) in it.', flush=True)
+                while user.program_running() and window in user.find(title):
+                    time.sleep(0.2)
+            else:
+                time.sleep(pause)
+                user.key(window, "Return")
+            answered.append(window)
+            deadline = time.monotonic() + (600 if wait_for_user else 60)
+        if not shown:
+            user.outcome.user_problems.append("no dialog and no message box appeared")
     return script
 
 
+# -- what the program left, in plain words ------------------------------------------------
 def text_of(data):
     return data.split(b"\0", 1)[0].decode("ascii", "replace")
 
 
+def record_kind(data):
+    """What a 112-byte joystick record is, in words; None for one this program never writes."""
+    if data == keys.FULL_RANGE_RECORD:
+        return "full-range record (7 buttons, six axes 0 to 65535)"
+    if data == keys.TEN_BIT_RECORD:
+        return "10-bit record (7 buttons, six axes 0 to 1023)"
+    if data == bytes(112):
+        return "blank record (112 zero bytes)"
+    return None
+
+
 def describe_hw_config(data):
     if len(data) != 112:
-        return f"{len(data)} bytes (not a 112-byte JOYREGHWCONFIG)"
+        return f"{len(data)} bytes (not a 112-byte joystick record)"
+    kind = record_kind(data)
+    if kind:
+        return kind
     w = struct.unpack("<28I", data)
-    return (f"flags 0x{w[0]:08X}, {w[1]} buttons, usage {w[2]}, "
-            f"min {list(w[3:9])}, max {list(w[9:15])}, centre {list(w[15:21])}, "
-            f"POV {list(w[21:25])}, calibration flags {w[25]}, type {w[26]}, reserved {w[27]}")
+    return (f"a record this program does not write: flags 0x{w[0]:08X}, {w[1]} buttons, "
+            f"min {list(w[3:9])}, max {list(w[9:15])}, centre {list(w[15:21])}")
 
 
-def describe_oem_config(data):
+def oem_port(data):
+    """The port name and axis letters of a 28-byte OEM configuration record, or None."""
     if len(data) != 28:
-        return f"{len(data)} bytes (not a 28-byte OEM configuration record)"
-    first, second = struct.unpack_from("<II", data)
-    return (f'{first}, {second}, {data[8:16].hex(" ").upper()}, port "{text_of(data[16:21])}", '
-            f'axes "{text_of(data[21:28])}"')
+        return None
+    return text_of(data[16:21]), text_of(data[21:28])
 
 
-def describe_value(name, value):
-    kind, data = value
-    if kind == keys.REG_SZ:
-        return f'"{text_of(data)}" (text, {len(data)} bytes)'
-    if name.lower().endswith("oemconfiguration"):
-        return describe_oem_config(data)
-    if len(data) == 112:
-        return describe_hw_config(data)
-    return f"type {kind}, {len(data)} bytes: {data.hex(' ')}"
+def ports_tried(output):
+    """[(port name, opened)] in the order the program's debugging lines name them."""
+    tried = []
+    for line in output.split("\n"):
+        line = line.rstrip("\r")
+        opening = re.fullmatch(r"UdComOpen:  opening (COM\d+)", line)
+        if opening:
+            tried.append([opening[1], True])
+        elif line.startswith("UdComOpen:  CreateFile failed") and tried:
+            tried[-1][1] = False
+    return [tuple(t) for t in tried]
 
 
-def report(outcome, controller_port, display_note):
-    hive = outcome.hive
-    lines = ["", "gyrsetup.exe under Wine", "=======================",
-             f"machine:            {FIXTURE} (serial ports COM1, COM2 listed in the registry)",
-             "controller:         " + (f"simulator on COM{controller_port}" if controller_port
-                                       else "none attached"),
-             f"display:            {display_note}",
-             f"exit code:          {outcome.exit_code}"]
-    dialog = outcome.dialog_title
-    lines.append(f'dialog shown:       "{dialog}" ({DIALOGS.get(dialog, "none")})' if dialog
-                 else "dialog shown:       none seen")
-    for shot in outcome.screenshots:
-        lines.append(f"screenshot:         {shot}")
-    type_settings = hive.values(keys.TYPE_SETTINGS) if hive else None
-    port = None
-    if type_settings and "Joystick1OEMConfiguration" in type_settings:
-        port = text_of(type_settings["Joystick1OEMConfiguration"][1][16:21])
-    if dialog == "Gyrelle Detection":
-        lines.append(f"port found:         {port}")
-    else:
-        lines.append(f"port found:         none; configured for {port} (the list's preselection)")
-    for p in sorted(outcome.simulator_logs):
-        lines.append(f"queries on COM{p}:    {outcome.queries(p)} (the purge after the banner may take the second)")
-    lines.append(f"driver notices:     {outcome.notifications()} (JDD_CONFIGCHANGED 0x903 then "
-                 f"0x802 each; {len(outcome.driver_messages)} driver messages in all)")
-    lines.append(f"broadcasts seen:    {outcome.broadcasts} MSJSTICK_VJOYD_MSGSTR")
-    lines.append("")
-    lines.append("Registry written (HKEY_LOCAL_MACHINE), as RegQueryValueExA reads it:")
-    for title, key in (("joystick 1, current settings", keys.CURRENT_SETTINGS),
-                       ("type settings", keys.TYPE_SETTINGS),
-                       ("OEM type", keys.OEM_TYPE)):
-        values = hive.values(key) if hive else None
-        lines.append(f"  {title}: {key}")
-        if not values:
-            lines.append("    (nothing)")
+def port_found(shown, tried):
+    """The port the controller answered on, from what the program showed."""
+    for s in shown:
+        answered = re.match(r"The Gyrelle answered on (COM\d+)", s.message)
+        if answered:
+            return answered[1]
+        if s.title == RESULT_TITLE and not s.message:
+            opened = [name for name, ok in tried if ok]
+            return opened[-1] if opened else None
+    return None
+
+
+def port_picked(shown, hive):
+    """The port the user picked in the port list, from the message or the registry."""
+    for s in shown:
+        refused = re.match(r"(COM\d+) could not be configured", s.message)
+        if refused:
+            return refused[1]
+    if not any(s.title == PORT_TITLE and not s.message for s in shown):
+        return None
+    values = hive.values(keys.TYPE_SETTINGS) if hive else None
+    if values and "Joystick1OEMConfiguration" in values:
+        port = oem_port(values["Joystick1OEMConfiguration"][1])
+        return port[0] if port else None
+    return None
+
+
+def port_lines(tried, found, simulator_logs):
+    """One line per port tried: absent, silent, wrong answer or answered."""
+    lines = []
+    for name, opened in tried:
+        events = simulator_logs.get(int(name[3:]))
+        if not opened:
+            what = "absent: the port would not open (no device behind it)"
+        elif name == found:
+            what = "answered: the controller's banner came back, so the search stopped here"
+        elif events is None:
+            what = "opened, but no controller's banner came back (silent, or a wrong answer)"
+        elif "answer" in (e.strip() for e in events):
+            what = "wrong answer: a device answered, but not with the controller's banner"
+        else:
+            what = "silent: the port opened, but nothing answered the query"
+        lines.append(f"  {name}: {what}")
+    return lines or ["  none: the registry counts no serial port, so nothing was probed"]
+
+
+def shown_lines(shown):
+    lines = []
+    for s in shown:
+        if s.message:
+            instead = ("in place of the result dialog" if s.title == RESULT_TITLE
+                       else "after the port list")
+            lines.append(f'  a message box "{s.title}", {instead}:')
+            lines.append(f'    "{s.message}"')
+        else:
+            lines.append(f'  {DIALOGS[s.title]} "{s.title}": "{DIALOG_TEXTS[s.title]}"')
+        if s.screenshot:
+            lines.append(f"    screenshot: {s.screenshot}")
+    return lines or ["  nothing: no dialog and no message box was seen"]
+
+
+def joystick1_lines(values, found, picked):
+    lines = []
+    for name in ("Joystick1Configuration", "Joystick1OEMName", "Joystick1OEMCallout"):
+        if name not in values:
+            lines.append(f"    {name}: missing")
             continue
-        shown = {}
-        # In the order the installer writes them, where that order is known.
-        order = ["OEMDATA"] + [n for n, _ in keys.OEM_TEXTS]
-        for name, value in sorted(values.items(),
-                                  key=lambda item: (order.index(item[0]) if item[0] in order
-                                                    else len(order), item[0])):
-            described = describe_value(name, value)
-            # Sixteen joysticks usually hold the same record: say so once.
-            generic = re.sub(r"^Joystick\d+", "Joystick%d", name)
-            shown.setdefault((generic, described), []).append(name)
-        for (generic, described), names in shown.items():
-            label = names[0] if len(names) == 1 else f"{generic} ({len(names)} joysticks)"
-            lines.append(f"    {label}: {described}")
+        kind, data = values[name]
+        if name == "Joystick1Configuration":
+            what = describe_hw_config(data)
+            if data == keys.FULL_RANGE_RECORD:
+                what += (f", because the controller answered on {found}" if found
+                         else ", written for COM1 before the port list; no port was picked")
+            elif data == keys.TEN_BIT_RECORD:
+                what += f", because {picked or 'a port'} was picked in the port list"
+            elif data == bytes(112):
+                what += ": joystick 1 is not set up"
+        elif name == "Joystick1OEMName":
+            what = (f'"{text_of(data)}": joystick 1 is of the controller\'s joystick type'
+                    if text_of(data) == "Tessaline" else
+                    f'"{text_of(data)}": joystick 1 is not of the controller\'s type')
+        else:
+            what = (f'"{text_of(data)}": the driver Windows 95 loads for that type'
+                    if text_of(data) else '"": no driver named')
+        lines.append(f"    {name}: {what}")
+    return lines
+
+
+def type_settings_lines(values, found, picked):
+    lines = []
+    for suffix in ("Configuration", "OEMConfiguration"):
+        names = [f"Joystick{n}{suffix}" for n in range(1, 17)]
+        held = [values[n][1] for n in names if n in values]
+        label = f"Joystick1..16{suffix}"
+        if len(held) < 16:
+            lines.append(f"    {label}: only {len(held)} of the 16 joysticks have one")
+        if not held:
+            continue
+        distinct = sorted(set(held), key=held.index)
+        for data in distinct:
+            count = held.count(data)
+            who = "all 16 joysticks" if count == 16 else f"{count} joysticks"
+            if suffix == "Configuration":
+                what = describe_hw_config(data)
+                if data == keys.FULL_RANGE_RECORD:
+                    what += ", the type's default, seeded at every start"
+            else:
+                port = oem_port(data)
+                if port is None:
+                    what = f"{len(data)} bytes (not a 28-byte OEM configuration record)"
+                else:
+                    why = ("the port found" if port[0] == found else
+                           "the port picked in the port list" if port[0] == picked else
+                           "the default every start seeds")
+                    what = f'port {port[0]} ({why}), axes "{port[1]}"'
+            lines.append(f"    {label} ({who}): {what}")
+    return lines
+
+
+def oem_type_lines(values):
+    texts = dict(keys.OEM_TEXTS)
+    lines = []
+    if "OEMDATA" in values:
+        lines.append(f"    OEMDATA: the type's hardware record: {describe_hw_config(values['OEMDATA'][1])}")
+    meanings = {"OEMNAME": "the name Control Panel, Joystick shows",
+                "OEMCALLOUT": "the type's driver (a Windows 9x driver, not on the disk)"}
+    for name, meaning in meanings.items():
+        if name in values:
+            lines.append(f'    {name}: "{text_of(values[name][1])}": {meaning}')
+    labels = [n for n in ("OEMXYLabel", "OEMZLabel", "OEMRLabel", "OEMULabel", "OEMVLabel")
+              if n in values]
+    if labels:
+        lines.append("    axis labels Control Panel shows: " + ", ".join(
+            f'{n[3:-5]} "{text_of(values[n][1])}"' for n in labels))
+    window_texts = [n for n in values if n.startswith(("OEMTest", "OEMCal"))]
+    if window_texts:
+        example = "OEMCal1" if "OEMCal1" in window_texts else window_texts[0]
+        lines.append(f"    {len(window_texts)} texts of its test and calibration windows "
+                     f'(OEMTest..., OEMCal...), e.g. {example} "{text_of(values[example][1])}"')
+    wrong = [n for n, (kind, data) in values.items()
+             if n in texts and (kind, data) != (keys.REG_SZ, keys.text_field(texts[n], 250))]
+    if wrong:
+        lines.append(f"    differing from what the program writes: {', '.join(sorted(wrong))}")
+    return lines
+
+
+def report(outcome, shown, setting, driver_note=None):
+    """Prints what the run showed and left, for a reader new to the program.
+    setting: (label, text) pairs describing the machine, controller and display."""
+    hive = outcome.hive
+    tried = ports_tried(outcome.program_output)
+    found = port_found(shown, tried)
+    picked = port_picked(shown, hive)
+    lines = ["", "What gyrsetup.exe did under Wine", "================================"]
+    lines += [f"{label + ':':<12}{text}" for label, text in setting]
+    ended = ("0: the program ended by itself, as it does after its last window"
+             if outcome.exit_code == 0 else f"{outcome.exit_code}: the program did not end normally")
+    lines.append(f"{'exit code:':<12}{ended}")
+    lines += ["", "What it showed, in order:"] + shown_lines(shown)
+    lines += ["", "Ports tried, in order (only the ports the registry counts; the first that",
+              "answers ends the search):"]
+    lines += port_lines(tried, found, outcome.simulator_logs)
+    lines.append("")
+    if driver_note:
+        lines += textwrap.wrap(driver_note, 90)
+    else:
+        lines += textwrap.wrap(
+            f"The joystick driver was told {outcome.notifications()} times that its "
+            "configuration changed (each time message 0x903, then 0x802 for its "
+            f"capabilities), and {outcome.broadcasts} joystick-change broadcasts went "
+            "out: once before the ports are counted, once before each port is probed, "
+            "twice per configuration written.", 90)
+    lines += ["", "Registry written, below HKEY_LOCAL_MACHINE:"]
+    for title, key, describe in (
+            ("joystick 1's current settings", keys.CURRENT_SETTINGS,
+             lambda v: joystick1_lines(v, found, picked)),
+            ("the type's settings for each of the 16 joysticks", keys.TYPE_SETTINGS,
+             lambda v: type_settings_lines(v, found, picked)),
+            ("the controller's joystick type \"Tessaline\"", keys.OEM_TYPE, oem_type_lines)):
+        values = hive.values(key) if hive else None
+        lines.append(f"  {title} ({key}):")
+        lines += describe(values) if values else ["    nothing"]
+    lines += ["", f"Logs of this run: {outcome.work_dir}",
+              "  (gyrsetup.log: the program's output, with the serial port lines and Wine's "
+              "message box trace)"]
     print("\n".join(lines))
 
 
@@ -157,19 +336,27 @@ def main():
         return 1
     display = os.environ.get("DISPLAY")
     own_display = not display
-    controller_port = None if args.no_controller else 2
     controllers = () if args.no_controller else (Controller(2),)
     name = "demo-no-controller" if args.no_controller else "demo"
     print(f"demo: preparing a Windows 9x-like Wine prefix ({'no controller' if args.no_controller else 'controller on COM2'})...",
           flush=True)
+    shown = []
     outcome, problems = e2e_harness.run_installer(
         paths, name, FIXTURE, controllers,
-        answer_dialog(pause=0 if own_display else 3, wait_for_user=args.wait_for_user and not own_display),
+        answer_windows(pause=0 if own_display else 3,
+                       wait_for_user=args.wait_for_user and not own_display, shown=shown),
         lambda o: [] if o.exit_code == 0 else [f"exit code {o.exit_code}"],
         display=display, own_display=own_display, keep=args.keep,
         program_timeout=660 if args.wait_for_user else 90)
-    display_note = f"your display {display}" if display else "an Xvfb of the demo's own"
-    report(outcome, controller_port, display_note)
+    answering = "you answered" if args.wait_for_user and display else "the demo pressed OK"
+    report(outcome, shown, [
+        ("machine", f"{FIXTURE}: a Windows 9x-like machine with serial ports COM1 and COM2 "
+                    "(which its registry counts as four ports: a BIOS port is counted twice) "
+                    "and the joystick driver's registry keys, in a fresh Wine prefix"),
+        ("controller", "none attached" if args.no_controller
+                       else "the controller simulator, playing the Gyrelle on COM2"),
+        ("display", (f"your display {display}" if display else "an Xvfb of the demo's own")
+                    + f"; {answering} in each window")])
     if problems:
         print("\ndemo: problems: " + "; ".join(problems))
         print(f"demo: the prefix is kept in {outcome.work_dir}")

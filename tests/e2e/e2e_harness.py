@@ -4,8 +4,8 @@ The machine: a prefix copy with a .reg fixture imported into a live session, COM
 linked to controller simulators or to nothing, the test joystick driver registered and
 the broadcast listener waiting. The user: a callable that finds the dialog with xdotool,
 takes its screenshot and presses keys. The outcome: the exit code, the driver's message
-log, the broadcast count, the simulators' logs, the screenshots and system.reg read back
-after the session has ended.
+log, the broadcast count, the simulators' logs, the screenshots, the texts of the message
+boxes and system.reg read back after the session has ended.
 """
 
 import contextlib
@@ -24,6 +24,27 @@ FIXTURES = os.path.join(SOURCE_ROOT, "tests", "fixtures")
 
 JDD_CONFIGCHANGED = 0x903
 JDD_GETDEVCAPS = 0x802
+
+# A message box carries the caption of the dialog it replaces, so the window title cannot
+# tell the two apart. Wine's msgbox channel traces every message box's text as the box is
+# set up, before its window is mapped: a box on screen is already in the program's log.
+MESSAGE_BOX_DEBUG = "-all,+msgbox"
+_MESSAGE_BOX_TRACE = re.compile(r':trace:msgbox:\w+ L"((?:[^"\\]|\\.)*)"(\.\.\.)?\r?$')
+_TRACE_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}
+
+
+def message_box_texts(output):
+    """The texts of the message boxes a program traced with MESSAGE_BOX_DEBUG, in order.
+    Wine writes them as wide-string literals, and cuts ones past its buffer with "..."."""
+    texts = []
+    for line in output.split("\n"):
+        found = _MESSAGE_BOX_TRACE.search(line)
+        if found:
+            text = re.sub(r"\\(x[0-9a-fA-F]{2,4}|u[0-9a-fA-F]{4}|.)",
+                          lambda m: (chr(int(m[1][1:], 16)) if len(m[1]) > 1
+                                     else _TRACE_ESCAPES.get(m[1], m[1])), found[1])
+            texts.append(text + (found[2] or ""))
+    return texts
 
 
 @dataclasses.dataclass
@@ -87,6 +108,7 @@ class Outcome:
     user_problems: list = dataclasses.field(default_factory=list)
     work_dir: str = ""
     dialog_title: str = ""
+    message_boxes: list = dataclasses.field(default_factory=list)
 
     def notifications(self):
         """The number of (0x903, 0x802) pairs, or None when the log is not made of them."""
@@ -157,11 +179,12 @@ class SimulatorSet:
 class User:
     """The person in front of the screen, through xdotool and ImageMagick."""
 
-    def __init__(self, session, program, artifacts, outcome):
+    def __init__(self, session, program, artifacts, outcome, program_log=None):
         self.session = session
         self.program = program
         self.artifacts = artifacts
         self.outcome = outcome
+        self.program_log = program_log
 
     def _x(self, argv, timeout=20):
         return subprocess.run(argv, env=self.session.env, stdin=subprocess.DEVNULL,
@@ -174,10 +197,12 @@ class User:
         result = self._x(["xdotool", "search", "--onlyvisible", "--name", pattern])
         return [w for w in result.stdout.split() if w.strip()]
 
-    def wait_for(self, title, timeout=30):
+    def wait_for(self, title, timeout=30, exclude=()):
+        """The newest visible window of this title that is none of exclude; None when none
+        came in time or the program ended."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            windows = self.find(title)
+            windows = [w for w in self.find(title) if w not in exclude]
             if windows:
                 return windows[-1]
             if self.program.poll() is not None:
@@ -188,14 +213,25 @@ class User:
     def screenshot(self, window, name):
         os.makedirs(self.artifacts, exist_ok=True)
         path = os.path.join(self.artifacts, f"{name}.png")
-        # The dialog paints just after it maps; give it a moment.
-        time.sleep(0.5)
-        result = self._x(["import", "-window", window, path], timeout=30)
-        if result.returncode == 0 and os.path.exists(path):
-            self.outcome.screenshots.append(path)
-            return path
+        # The dialog paints just after it maps; give it a moment. A message box is still
+        # being laid out then, and import may fail on it once: try again.
+        for _ in range(3):
+            time.sleep(0.5)
+            result = self._x(["import", "-window", window, path], timeout=30)
+            if result.returncode == 0 and os.path.exists(path):
+                self.outcome.screenshots.append(path)
+                return path
         self.outcome.user_problems.append(f"screenshot of window {window} failed")
         return None
+
+    def message_boxes(self):
+        """The texts of the message boxes the program has set up so far."""
+        if not self.program_log:
+            return []
+        with contextlib.suppress(FileNotFoundError), \
+                open(self.program_log, errors="replace", newline="") as f:
+            return message_box_texts(f.read())
+        return []
 
     def key(self, window, *keys):
         self._x(["xdotool", "key", "--window", window, "--delay", "100", *keys])
@@ -266,8 +302,9 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
 
             driver_log = session.short_path("driver-messages.log")
             program = session.spawn([session.stage(paths.installer)], "gyrsetup",
-                                    extra_env={"GYR_DRIVER_LOG": wine_runner.windows_path(driver_log)})
-            user = User(session, program, artifacts, outcome)
+                                    extra_env={"GYR_DRIVER_LOG": wine_runner.windows_path(driver_log),
+                                               "WINEDEBUG": MESSAGE_BOX_DEBUG})
+            user = User(session, program, artifacts, outcome, session.path("gyrsetup.log"))
             try:
                 user_script(user)
             finally:
@@ -290,6 +327,7 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
             with contextlib.suppress(FileNotFoundError), \
                     open(session.path("gyrsetup.log"), errors="replace", newline="") as f:
                 outcome.program_output = f.read()
+            outcome.message_boxes = message_box_texts(outcome.program_output)
             session.end_session()
             outcome.hive = wine_registry.Hive(session.system_reg())
         except BaseException:

@@ -21,6 +21,14 @@ from e2e_harness import Controller  # noqa: E402
 RESULT_TITLE = "Gyrelle Detection"
 PORT_TITLE = "Com Port Configuration"
 ANSWERS = {1, 2}  # the purge after the banner may swallow the second query
+# What the program says instead of claiming success when the joystick driver is not set up.
+FOUND_NOT_INSTALLED_COM4 = (
+    "The Gyrelle answered on COM4, but it could not be installed: the joystick driver is not "
+    "set up. Install the Windows joystick driver (Control Panel, Add New Hardware), then run "
+    "GYRSETUP again.")
+PICKED_NOT_CONFIGURED_COM3 = (
+    "COM3 could not be configured: the joystick driver is not set up. Install the Windows "
+    "joystick driver (Control Panel, Add New Hardware), then run GYRSETUP again.")
 
 
 # -- the user ---------------------------------------------------------------------------
@@ -35,17 +43,38 @@ def escape_is_ignored(user, window, problems, what):
 def close_with_enter(user, window, what, problems):
     user.key(window, "Return")
     if not user.wait_exit(20):
-        problems.append(f'Enter did not close the "{what}" dialog and end the program')
+        problems.append(f'Enter did not close the "{what}" window and end the program')
 
 
 def dialog_on_screen(user, title, shot):
-    """The dialog's window, photographed; None (with the problem noted) when none came."""
+    """The dialog's window, photographed; None (with the problem noted) when none came or
+    a message box of the same caption came in its place."""
     window = user.wait_for(title)
     if window is None:
         user.outcome.user_problems.append(f'no "{title}" dialog appeared')
         return None
     user.screenshot(window, shot)
+    boxes = user.message_boxes()
+    if boxes:
+        user.outcome.user_problems.append(f'a "{title}" message box {boxes} came where the '
+                                          "dialog was due")
+        return None
     return window
+
+
+def message_box_answered(user, title, text, after=()):
+    """The message box that follows: photographed, its text checked, OK pressed, and the
+    program must then end by itself. after: windows already seen under the same caption."""
+    problems = user.outcome.user_problems
+    window = user.wait_for(title, exclude=after)
+    if window is None:
+        problems.append(f'no "{title}" message box appeared')
+        return
+    user.screenshot(window, "message-box")
+    boxes = user.message_boxes()
+    if boxes != [text]:
+        problems.append(f'the "{title}" window shows message boxes {boxes}, want one with {text!r}')
+    close_with_enter(user, window, title, problems)
 
 
 def result_dialog(escape_first):
@@ -60,16 +89,32 @@ def result_dialog(escape_first):
     return script
 
 
-def pick_com3(user):
-    problems = user.outcome.user_problems
-    window = dialog_on_screen(user, PORT_TITLE, "port-selection")
-    if window is None:
-        return
-    escape_is_ignored(user, window, problems, PORT_TITLE)
-    # The focus starts on OK; Tab reaches the list, where each Down moves one port on.
-    user.key(window, "Tab", "Down", "Down")
-    user.screenshot(window, "port-selection-com3")
-    close_with_enter(user, window, PORT_TITLE, problems)
+def result_message_box(text):
+    """The controller is found but not installed: a message box, no result dialog."""
+    def script(user):
+        message_box_answered(user, RESULT_TITLE, text)
+    return script
+
+
+def pick_com3_then(message_box=None, preselected=1):
+    """Picks COM3 in the port list and presses OK; then the program ends, or first shows
+    this message box text. preselected: the port the list starts on, 0 for none (slot 0's
+    stored port, which a machine without the driver keys does not have)."""
+    def script(user):
+        problems = user.outcome.user_problems
+        window = dialog_on_screen(user, PORT_TITLE, "port-selection")
+        if window is None:
+            return
+        escape_is_ignored(user, window, problems, PORT_TITLE)
+        # The focus starts on OK; Tab reaches the list, where each Down moves one port on.
+        user.key(window, "Tab", *["Down"] * (3 - preselected))
+        user.screenshot(window, "port-selection-com3")
+        if message_box is None:
+            close_with_enter(user, window, PORT_TITLE, problems)
+            return
+        user.key(window, "Return")
+        message_box_answered(user, PORT_TITLE, message_box, after=(window,))
+    return script
 
 
 # -- what the registry must hold --------------------------------------------------------
@@ -165,6 +210,7 @@ class Scenario:
     differential: bool = False  # the native stand-ins must leave the same subtrees
     work_length: int = 0   # the least length of the run's work folder path
     debugging_lines: tuple = ()  # patterns of the serial channel's lines, in order; () skips
+    message_box: str = ""  # the text of the one message box due; "" when none may show
 
 
 SCENARIOS = [
@@ -173,7 +219,7 @@ SCENARIOS = [
              {3: ANSWERS, 4: {0}}, configured(want.FULL_RANGE_RECORD, 3),
              debugging_lines=(*port_absent(1), *port_absent(2), *port_opens(3))),
     Scenario("not_found_user_picks_com3", "machine_four_ports.reg",
-             (), pick_com3, 9, {}, configured(want.TEN_BIT_RECORD, 3),
+             (), pick_com3_then(), 9, {}, configured(want.TEN_BIT_RECORD, 3),
              debugging_lines=(*port_absent(1), *port_absent(2), *port_absent(3), *port_absent(4))),
     Scenario("late_paced_controller_found", "machine_two_ports.reg",
              (Controller(1, ("--delay-ms", "500", "--pace")),), result_dialog(escape_first=False), 4,
@@ -183,10 +229,17 @@ SCENARIOS = [
              result_dialog(escape_first=False), 5,
              {1: set(range(1, 10)), 2: ANSWERS}, configured(want.FULL_RANGE_RECORD, 2)),
     # The driver's registry keys are missing but the driver itself is there: the
-    # notifications still go out while nothing is written.
+    # notifications still go out while nothing is written, and the user is told so in a
+    # message box instead of the result dialog.
     Scenario("no_joystick_driver_keys", "machine_no_driver.reg",
-             (Controller(4),), result_dialog(escape_first=False), 7,
-             {4: ANSWERS}, nothing_written),
+             (Controller(4),), result_message_box(FOUND_NOT_INSTALLED_COM4), 7,
+             {4: ANSWERS}, nothing_written, message_box=FOUND_NOT_INSTALLED_COM4),
+    # The same machine with nothing answering: the port picked cannot be configured either,
+    # and a message box says so after the port list has closed.
+    Scenario("no_joystick_driver_keys_user_picks_com3", "machine_no_driver.reg",
+             (), pick_com3_then(PICKED_NOT_CONFIGURED_COM3, preselected=0), 9, {}, nothing_written,
+             debugging_lines=(*port_absent(1), *port_absent(2), *port_absent(3), *port_absent(4)),
+             message_box=PICKED_NOT_CONFIGURED_COM3),
     # The stand-ins are what the unit tests trust: the same machine and line must leave
     # the same joystick root and OEM types subtrees natively as under Wine.
     Scenario("same_registry_natively_and_under_wine", "machine_four_ports.reg",
@@ -221,6 +274,9 @@ def check_outcome(scenario, paths):
                     problems.append(f"COM{port} must see nothing, saw {events}")
         if scenario.debugging_lines:
             problems += debugging_line_problems(outcome.program_output, scenario.debugging_lines)
+        due = [scenario.message_box] if scenario.message_box else []
+        if outcome.message_boxes != due:
+            problems.append(f"message boxes {outcome.message_boxes}, want {due}")
         hive = outcome.hive
         if hive is None:
             problems.append("system.reg was not read back")
