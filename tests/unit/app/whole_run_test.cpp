@@ -117,6 +117,13 @@ protected:
         return result;
     }
 
+    // The simulator's line as COM<port>.
+    static void Attach(ControllerLine* controller, int32_t port) {
+        ASSERT_TRUE(controller->Start()) << controller->error();
+        std::string name = "COM" + std::to_string(port);
+        ASSERT_EQ(SetSerialDevicePath(name.c_str(), controller->device_path().c_str()), 1);
+    }
+
     static void ExpectNothingLeftOpen() {
         EXPECT_EQ(OpenRegistryKeyCount(), 0);
         EXPECT_EQ(OpenJoystickDriverCount(), 0);
@@ -178,11 +185,7 @@ TEST_P(WholeRunTable, InstallsAndExitsWithZero) {
     const WholeRunCase& c = GetParam();
     LoadMachine(c.fixture);
     ControllerLine controller;
-    if (c.controller_port != 0) {
-        ASSERT_TRUE(controller.Start()) << controller.error();
-        std::string name = "COM" + std::to_string(c.controller_port);
-        ASSERT_EQ(SetSerialDevicePath(name.c_str(), controller.device_path().c_str()), 1);
-    }
+    if (c.controller_port != 0) ASSERT_NO_FATAL_FAILURE(Attach(&controller, c.controller_port));
     WindowingScript script;
     script.steps = c.steps;
     script.client_height = c.client_height;
@@ -234,8 +237,7 @@ void RecordNotice(UINT message) {
 TEST_F(WholeRun, EachProbeComesAfterJoystickOneWasClearedAndTheDriverTold) {
     LoadMachine(kFixtures + "machine_four_ports.reg");
     ControllerLine controller;
-    ASSERT_TRUE(controller.Start()) << controller.error();
-    ASSERT_EQ(SetSerialDevicePath("COM3", controller.device_path().c_str()), 1);
+    ASSERT_NO_FATAL_FAILURE(Attach(&controller, 3));
     notices.clear();
     SetJoystickDriverMessageObserver(RecordNotice);
     WindowingScript script;
@@ -290,11 +292,7 @@ TEST_P(NotInstalledTable, UserIsToldAndNothingIsWritten) {
     LoadMachine(kFixtures + "machine_no_driver.reg");
     SetJoystickDriverPresent(c.driver_present);
     ControllerLine controller;
-    if (c.controller_port != 0) {
-        ASSERT_TRUE(controller.Start()) << controller.error();
-        std::string name = "COM" + std::to_string(c.controller_port);
-        ASSERT_EQ(SetSerialDevicePath(name.c_str(), controller.device_path().c_str()), 1);
-    }
+    if (c.controller_port != 0) ASSERT_NO_FATAL_FAILURE(Attach(&controller, c.controller_port));
     const std::string before = ExportRegistryText();
     WindowingScript script;
     script.steps = c.steps;
@@ -336,8 +334,7 @@ TEST_F(WholeRun, TypeThatCouldNotBeRegisteredIsNotReportedInstalled) {
     LoadMachine(kFixtures + "machine_four_ports.reg");
     RefuseRegistryOpens(joycfg_test::kOemTypes);
     ControllerLine controller;
-    ASSERT_TRUE(controller.Start()) << controller.error();
-    ASSERT_EQ(SetSerialDevicePath("COM2", controller.device_path().c_str()), 1);
+    ASSERT_NO_FATAL_FAILURE(Attach(&controller, 2));
     WindowingScript script;
     script.steps = {kEnter};
 
@@ -370,8 +367,7 @@ void RecordAtDialogEnd(int32_t template_id) {
 TEST_F(WholeRun, PortReachesAllSlotsAfterTheResultDialogsOk) {
     LoadMachine(kFixtures + "machine_four_ports.reg");
     ControllerLine controller;
-    ASSERT_TRUE(controller.Start()) << controller.error();
-    ASSERT_EQ(SetSerialDevicePath("COM3", controller.device_path().c_str()), 1);
+    ASSERT_NO_FATAL_FAILURE(Attach(&controller, 3));
     records_at_dialog_end.clear();
     WindowingScript script;
     script.steps = {kClickOk};
