@@ -100,8 +100,8 @@ void UdComWaitReadable(ComChannel* channel, uint32_t milliseconds) {
     Sleep(milliseconds < 2 ? milliseconds : 2);
 }
 
-// No test process runs the Windows build, so it keeps no list of open ports to close here:
-// the process's end closes them.
+// No test process runs the Windows build (its unit test runs this file over a stand-in of
+// the ports), so it keeps no list of open ports to close here: the process's end closes them.
 void ResetSerialChannelState() {
     LastComHandle = INVALID_HANDLE_VALUE;
     SetDeviceLogSink(nullptr);
