@@ -31,8 +31,12 @@ int32_t UdComOpen(ComChannel* channel) {
     LastComHandle = channel->handle;
 
     DCB control{};
+    control.DCBlength = sizeof(DCB);
     GetCommState(channel->handle, &control);
     BuildCommDCBA(kLineSettings, &control);
+    // The port keeps whatever its previous user set. Left on, a framing error while the
+    // controller powers up on DTR and RTS would stop every read until ClearCommError.
+    control.fAbortOnError = 0;
     SetCommState(channel->handle, &control);
 
     EscapeCommFunction(channel->handle, SETRTS);
@@ -44,7 +48,8 @@ int32_t UdComOpen(ComChannel* channel) {
     timeouts.ReadTotalTimeoutConstant = 0;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = 0;
-    if (SetCommTimeouts(channel->handle, &timeouts) != 1) {
+    // A BOOL promises only nonzero for success, not 1.
+    if (SetCommTimeouts(channel->handle, &timeouts) == 0) {
         LogDeviceLine("UdComOpen:  error %d setting timeouts\n", static_cast<int>(GetLastError()));
         return -1;
     }
@@ -95,8 +100,8 @@ void UdComWaitReadable(ComChannel* channel, uint32_t milliseconds) {
     Sleep(milliseconds < 2 ? milliseconds : 2);
 }
 
-// No test process runs the Windows build, so it keeps no list of open ports to close here:
-// the process's end closes them.
+// No test process runs the Windows build (its unit test runs this file over a stand-in of
+// the ports), so it keeps no list of open ports to close here: the process's end closes them.
 void ResetSerialChannelState() {
     LastComHandle = INVALID_HANDLE_VALUE;
     SetDeviceLogSink(nullptr);

@@ -269,12 +269,15 @@ def _read_driver_log(path):
 
 
 def run_installer(paths, name, fixture, controllers, user_script, check, *, display=None,
-                  own_display=True, keep=False, program_timeout=90, work_length=0):
+                  own_display=True, keep=False, program_timeout=90, work_length=0,
+                  wine_default=False, program_env=None):
     """Runs the installer once; returns (Outcome, problems found by check).
 
     user_script(user) drives the dialogs while the program runs; check(outcome) returns
     a list of problems, and the prefix copy is kept for inspection when there are any.
-    work_length sets the least length of the work folder's path.
+    work_length sets the least length of the work folder's path; wine_default makes Wine
+    answer as its default Windows version instead of Windows 95. program_env adds to the
+    installer's environment alone.
     """
     outcome = Outcome()
     artifacts = os.path.join(paths.artifacts, name)
@@ -282,7 +285,8 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
         for old in os.listdir(artifacts):
             os.unlink(os.path.join(artifacts, old))
     with wine_runner.WineSession(paths.e2e_dir, name, display=display, own_display=own_display,
-                                 keep=keep, work_length=work_length) as session:
+                                 keep=keep, work_length=work_length,
+                                 wine_default=wine_default) as session:
         outcome.work_dir = session.work
         sims = SimulatorSet(paths.simulator, session.work, session.pid_file())
         try:
@@ -303,7 +307,8 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
             driver_log = session.short_path("driver-messages.log")
             program = session.spawn([session.stage(paths.installer)], "gyrsetup",
                                     extra_env={"GYR_DRIVER_LOG": wine_runner.windows_path(driver_log),
-                                               "WINEDEBUG": MESSAGE_BOX_DEBUG})
+                                               "WINEDEBUG": MESSAGE_BOX_DEBUG,
+                                               **(program_env or {})})
             user = User(session, program, artifacts, outcome, session.path("gyrsetup.log"))
             try:
                 user_script(user)

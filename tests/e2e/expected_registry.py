@@ -1,7 +1,8 @@
 """What the installer must leave in the registry, written out byte for byte.
 
 Values are (type, bytes) as RegQueryValueExA returns them: type 1 is REG_SZ, type 3
-REG_BINARY; text values carry their whole zero-filled field.
+REG_BINARY. The installer writes each text with its whole zero-filled field: Windows NT
+(Wine's default) keeps the field, Windows 95 keeps the text and one NUL.
 """
 
 REG_SZ = 1
@@ -47,8 +48,11 @@ def oem_configuration(port_digit):
     return record
 
 
-def text_field(text, size):
+def text_value(text, size, windows_95):
+    """A text written with its size-byte zero-filled field, as the registry gives it back."""
     data = text.encode("ascii")
+    if windows_95:
+        return data + b"\0"
     return data + b"\0" * (size - len(data))
 
 
@@ -83,19 +87,19 @@ OEM_TEXTS = [
 ]
 
 
-def oem_type_values():
+def oem_type_values(windows_95):
     values = {"OEMDATA": (REG_BINARY, FULL_RANGE_RECORD)}
     for name, text in OEM_TEXTS:
-        values[name] = (REG_SZ, text_field(text, 250))
+        values[name] = (REG_SZ, text_value(text, 250, windows_95))
     return values
 
 
-def current_settings_values(record):
+def current_settings_values(record, windows_95):
     """Joystick 1's current settings after a configuration with this hardware record."""
     return {
         "Joystick1Configuration": (REG_BINARY, record),
-        "Joystick1OEMName": (REG_SZ, text_field("Tessaline", 260)),
-        "Joystick1OEMCallout": (REG_SZ, text_field("tesln.vxd", 260)),
+        "Joystick1OEMName": (REG_SZ, text_value("Tessaline", 260, windows_95)),
+        "Joystick1OEMCallout": (REG_SZ, text_value("tesln.vxd", 260, windows_95)),
     }
 
 

@@ -25,20 +25,47 @@ import time
 WINE_OVERRIDES = "mscoree,mshtml="
 TEMPLATE_NAME = "template-prefix"
 # Bump when the template's contents change, so that an old one is made anew.
-TEMPLATE_STAMP = "gyr-template 3"
+TEMPLATE_STAMP = "gyr-template 4"
+# Wine answers as Windows 95 (REG_SZ values stored at their text length plus one,
+# installable drivers found through SYSTEM.INI), not as its default Windows 7.
+WINDOWS_VERSION = "win95"
+# Windows 95's standard colours, so that the screenshots show its look, not Wine's.
+WINDOWS_95_COLOURS = (
+    ("ActiveBorder", "192 192 192"), ("ActiveTitle", "0 0 128"),
+    ("AppWorkspace", "128 128 128"), ("Background", "0 128 128"),
+    ("ButtonDkShadow", "0 0 0"), ("ButtonFace", "192 192 192"),
+    ("ButtonHilight", "255 255 255"), ("ButtonLight", "192 192 192"),
+    ("ButtonShadow", "128 128 128"),
+    ("ButtonText", "0 0 0"), ("GradientActiveTitle", "0 0 128"),
+    ("GradientInactiveTitle", "128 128 128"), ("GrayText", "128 128 128"),
+    ("Hilight", "0 0 128"), ("HilightText", "255 255 255"),
+    ("InactiveBorder", "192 192 192"), ("InactiveTitle", "128 128 128"),
+    ("InactiveTitleText", "192 192 192"), ("Menu", "192 192 192"),
+    ("MenuText", "0 0 0"), ("TitleText", "255 255 255"),
+    ("Window", "255 255 255"), ("WindowFrame", "0 0 0"),
+    ("WindowText", "0 0 0"),
+)
 # Without a window manager, Wine's managed windows make every dialog close take seconds.
 TEMPLATE_SETTINGS = (
     "REGEDIT4\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Wine]\r\n"
+    f"\"Version\"=\"{WINDOWS_VERSION}\"\r\n\r\n"
     "[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]\r\n"
     "\"Graphics\"=\"x11,null\"\r\n\r\n"
     "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"
-    "\"Managed\"=\"N\"\r\n"
+    "\"Managed\"=\"N\"\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Control Panel\\Colors]\r\n"
+    + "".join(f"\"{name}\"=\"{rgb}\"\r\n" for name, rgb in WINDOWS_95_COLOURS)
 )
 # Wine's own fonts (Marlett draws the caption buttons, Tahoma and MS Sans Serif the dialogs).
 # Debian's Wine 8 looks for them in "Z:\usr\share\wine\../fonts", a path its file
 # lookup never resolves, so the template gets copies in C:\windows\Fonts, which it reads.
 WINE_FONTS_DIR = "/usr/share/wine/fonts"
 PROBE_FONT = "Marlett"
+# What joyGetDevCapsA(-1) reports as szRegKey under Wine, and the section the installer
+# hands to OpenDriver with it.
+JOYSTICK_DRIVER_NAME = "DINPUT.DLL"
+JOYSTICK_SECTION = "Joystick"
 PORT_COUNT = 9
 # A socket path holds at most 107 bytes, and the Windows side reads paths into MAX_PATH
 # buffers: whatever either sees lives in a short folder of the run's own, wherever the
@@ -353,8 +380,9 @@ class WineSession:
     """
 
     def __init__(self, e2e_dir, name, display=None, own_display=True, keep=False,
-                 work_length=0):
+                 work_length=0, wine_default=False):
         self.e2e_dir = os.path.abspath(e2e_dir)
+        self.wine_default = wine_default
         self.name = name
         self.work_length = work_length
         self.keep = keep
@@ -392,6 +420,8 @@ class WineSession:
         template = ensure_template(self.e2e_dir)
         self.prepare_folders()
         subprocess.run(["cp", "-a", template, self.prefix], check=True, timeout=300)
+        if self.wine_default:
+            drop_windows_version(os.path.join(self.prefix, "user.reg"))
         if self.own_display:
             self.xvfb = Xvfb(self.path("xvfb.log"), self.pid_file()).__enter__()
             self.display = self.xvfb.display
@@ -507,12 +537,15 @@ class WineSession:
                 f.write(line + "\n")
 
     def install_joystick_driver(self, dll_path):
-        """Registers a driver DLL under the name Wine's joystick capabilities report."""
+        """Registers a driver DLL under the name Wine's joystick capabilities report, where
+        Windows 95 keeps installable drivers: SYSTEM.INI, in the section OpenDriver is given.
+        Wine would read the NT registry key first; it is left out so that this path is taken."""
         target_dir = os.path.join(self.prefix, "drive_c", "gyrtest")
         os.makedirs(target_dir, exist_ok=True)
         shutil.copy2(dll_path, os.path.join(target_dir, "test_driver.dll"))
-        self.append_system_reg("Software\\Microsoft\\Windows NT\\CurrentVersion\\Joystick",
-                               ['"DINPUT.DLL"="C:\\\\gyrtest\\\\test_driver.dll"'])
+        with open(os.path.join(self.prefix, "drive_c", "windows", "system.ini"), "a",
+                  newline="") as f:
+            f.write(f"\r\n[{JOYSTICK_SECTION}]\r\n{JOYSTICK_DRIVER_NAME}=C:\\gyrtest\\test_driver.dll\r\n")
 
     # -- the session ------------------------------------------------------------------
     def start_session(self):
@@ -565,6 +598,25 @@ class WineSession:
 
     def system_reg(self):
         return os.path.join(self.prefix, "system.reg")
+
+
+def drop_windows_version(user_reg):
+    """Takes the Version value out of HKCU\\Software\\Wine in a prefix's user hive whose
+    session is down, so that the prefix answers as Wine's default again."""
+    with open(user_reg, newline="") as f:
+        lines = f.read().split("\n")
+    section = None
+    kept = []
+    for line in lines:
+        if line.startswith("["):
+            section = line.split("]", 1)[0] + "]"
+        elif section == "[Software\\\\Wine]" and line.startswith('"Version"='):
+            continue
+        kept.append(line)
+    if len(kept) == len(lines):
+        raise WineError(f"no Windows version to drop in {user_reg}")
+    with open(user_reg, "w", newline="") as f:
+        f.write("\n".join(kept))
 
 
 def reg_escape(text):

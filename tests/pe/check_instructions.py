@@ -87,13 +87,48 @@ def offence(text):
     return None
 
 
+# One instruction of the listing: its size runs to the next one, or to the section's end.
+Instruction = collections.namedtuple("Instruction", "section function address size text")
+
+
+def listing(objdump, nm, path):
+    """The instructions of every executable section as the disassembler reads them, in
+    address order, less the constructor and destructor lists."""
+    pe = PeFile(path)
+    skip = data_ranges(pe, nm, path)
+    instructions = []
+    for section in pe.sections:
+        if not section.executable:
+            continue
+        out = subprocess.run([objdump, "-D", "-M", "intel", "-C", "--no-show-raw-insn",
+                              "-j", section.name, path],
+                             capture_output=True, text=True, check=True).stdout
+        function = "(before any symbol)"
+        lines = []
+        for line in out.splitlines():
+            label = LABEL.match(line)
+            if label:
+                function = label.group(2)
+                continue
+            instruction = INSTRUCTION.match(line)
+            if instruction:
+                lines.append((int(instruction.group(1), 16), function,
+                              instruction.group(2).split("#")[0].strip()))
+        end = pe.image_base + section.virtual_address + max(section.virtual_size, section.raw_size)
+        for i, (address, function, text) in enumerate(lines):
+            following = lines[i + 1][0] if i + 1 < len(lines) else end
+            if not any(start <= address < stop for start, stop in skip):
+                instructions.append(Instruction(section.name, function, address,
+                                                following - address, text))
+    return instructions, len(skip)
+
+
 def section_bytes(pe):
     return {s.name: pe.data[s.raw_offset:s.raw_offset + s.raw_size] for s in pe.sections if s.executable}
 
 
 def main(objdump, nm, path, shipped=None):
     pe = PeFile(path)
-    skip = data_ranges(pe, nm, path)
     executable = [s.name for s in pe.sections if s.executable]
     if not executable:
         print("FAIL: no executable section")
@@ -105,33 +140,19 @@ def main(objdump, nm, path, shipped=None):
     counts = collections.Counter()
     functions = set()
     problems = []
-    for section in executable:
-        listing = subprocess.run([objdump, "-D", "-M", "intel", "-C", "--no-show-raw-insn",
-                                  "-j", section, path],
-                                 capture_output=True, text=True, check=True).stdout
-        function = "(before any symbol)"
-        for line in listing.splitlines():
-            label = LABEL.match(line)
-            if label:
-                function = label.group(2)
-                continue
-            instruction = INSTRUCTION.match(line)
-            if not instruction:
-                continue
-            address = int(instruction.group(1), 16)
-            if any(start <= address < end for start, end in skip):
-                continue
-            text = instruction.group(2).split("#")[0].strip()
-            why = offence(text)
-            if why:
-                problems.append(f"{function}: {address:#x} {text}   ({why})")
-            else:
-                tokens = text.split()
-                counts[" ".join(tokens[:2]) if tokens[0] in PREFIXES else tokens[0]] += 1
-                functions.add(function)
+    instructions, skipped = listing(objdump, nm, path)
+    for instruction in instructions:
+        text = instruction.text
+        why = offence(text)
+        if why:
+            problems.append(f"{instruction.function}: {instruction.address:#x} {text}   ({why})")
+        else:
+            tokens = text.split()
+            counts[" ".join(tokens[:2]) if tokens[0] in PREFIXES else tokens[0]] += 1
+            functions.add(instruction.function)
     total = sum(counts.values())
     print(f"sections {', '.join(executable)}: {total} instructions in {len(functions)} functions; "
-          f"constructor and destructor lists skipped: {len(skip)}")
+          f"constructor and destructor lists skipped: {skipped}")
     print("mnemonics: " + ", ".join(f"{m} {n}" for m, n in counts.most_common()))
     if problems:
         by_function = collections.Counter(p.split(": ")[0] for p in problems)
