@@ -14,7 +14,8 @@
 void ResetDeviceLinkState();
 
 // The serial channel's part of the reset: closes its still-open ports (the POSIX channel;
-// the Windows one, which no test process runs, keeps no list of them), forgets
+// the Windows one keeps no list of them: its only test process runs it over a stand-in of
+// the ports, and a real process's end closes them), forgets
 // LastComHandle and restores the default log sink.
 void ResetSerialChannelState();
 
