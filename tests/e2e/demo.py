@@ -265,8 +265,10 @@ def oem_type_lines(values):
         example = "OEMCal1" if "OEMCal1" in window_texts else window_texts[0]
         lines.append(f"    {len(window_texts)} texts of its test and calibration windows "
                      f'(OEMTest..., OEMCal...), e.g. {example} "{text_of(values[example][1])}"')
+    # Windows 95 keeps a text at its length plus one, NT the whole 250-byte field.
     wrong = [n for n, (kind, data) in values.items()
-             if n in texts and (kind, data) != (keys.REG_SZ, keys.text_field(texts[n], 250))]
+             if n in texts and (kind != keys.REG_SZ or data not in (
+                 keys.text_value(texts[n], 250, windows_95) for windows_95 in (True, False)))]
     if wrong:
         lines.append(f"    differing from what the program writes: {', '.join(sorted(wrong))}")
     return lines
