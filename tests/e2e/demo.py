@@ -340,7 +340,7 @@ def main():
     own_display = not display
     controllers = () if args.no_controller else (Controller(2),)
     name = "demo-no-controller" if args.no_controller else "demo"
-    print(f"demo: preparing a Windows 9x-like Wine prefix ({'no controller' if args.no_controller else 'controller on COM2'})...",
+    print(f"demo: preparing a Wine prefix that answers as Windows 95 ({'no controller' if args.no_controller else 'controller on COM2'})...",
           flush=True)
     shown = []
     outcome, problems = e2e_harness.run_installer(
