@@ -31,9 +31,10 @@ from pe_file import PeFile  # noqa: E402
 
 SKIP = 77
 BINFMT = "/proc/sys/fs/binfmt_misc"
-# The result dialog after probing absent ports, and the port-selection dialog: between
-# them they take the install's paths through both dialogs and both hardware records.
-SCENARIOS = ("controller_on_port3_of_4", "not_found_user_picks_com3")
+# The result dialog after probing absent ports, the port-selection dialog, and the message
+# box of a machine without the joystick driver's keys: between them they take the install's
+# paths through both dialogs, both hardware records and what the user is told otherwise.
+SCENARIOS = ("controller_on_port3_of_4", "not_found_user_picks_com3", "no_joystick_driver_keys")
 # "0x00401000:  55                       pushl    %ebp": the address and the bytes that
 # qemu translated; its AT&T mnemonics are not read. An instruction of more than eight bytes
 # goes on in a line of bytes alone, at the address of its ninth.
