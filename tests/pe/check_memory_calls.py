@@ -17,40 +17,36 @@ import re
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from check_instructions import listing  # noqa: E402
+
 MEMBER = "memory.cpp.obj"
-LABEL = re.compile(r"^([0-9a-f]+) <(.+)>:$")
-INSTRUCTION = re.compile(r"^\s*([0-9a-f]+):\t(.*)$")
 TARGET = re.compile(r"^(?:0x)?([0-9a-f]+)\b")
 
 
 def defined_functions(nm, archive):
-    """Code symbols that the memory member of the archive defines."""
-    out = subprocess.run([nm, "-A", "--defined-only", archive],
+    """Code symbols that the memory member of the archive defines, demangled as the
+    listing names them."""
+    out = subprocess.run([nm, "-A", "-C", "--defined-only", archive],
                          capture_output=True, text=True, check=True).stdout
     names = set()
     for line in out.splitlines():
-        # "libgyr_crt.a:memory.cpp.obj:00000000 T __ZN3crt4CopyEPvPKvj"
-        where, _, rest = line.rpartition(":")
-        fields = rest.split()
-        if (where.endswith(":" + MEMBER) and len(fields) == 3 and fields[1] in "Tt"
-                and not fields[2].startswith(".")):
+        # "libgyr_crt.a:memory.cpp.obj:00000000 T crt::Copy(void*, void const*, unsigned int)"
+        member_end = line.find(MEMBER + ":")
+        if member_end < 0:
+            continue
+        fields = line[member_end + len(MEMBER) + 1:].split(None, 2)
+        if len(fields) == 3 and fields[1] in "Tt" and not fields[2].startswith("."):
             names.add(fields[2])
     return names
 
 
-def listings(objdump, path):
-    """{function name: [(address, instruction text)]} of every executable section."""
-    text = subprocess.run([objdump, "-d", "-M", "intel", "--no-show-raw-insn", path],
-                          capture_output=True, text=True, check=True).stdout
-    functions, current = {}, None
-    for line in text.splitlines():
-        label = LABEL.match(line)
-        if label:
-            current = functions.setdefault(label.group(2), [])
-            continue
-        instruction = INSTRUCTION.match(line)
-        if instruction and current is not None:
-            current.append((int(instruction.group(1), 16), instruction.group(2).split("#")[0].strip()))
+def listings(objdump, nm, path):
+    """{function name: [(address, instruction text)]} of the link output's code."""
+    functions = {}
+    for instruction in listing(objdump, nm, path)[0]:
+        functions.setdefault(instruction.function, []).append(
+            (instruction.address, instruction.text))
     return functions
 
 
@@ -77,7 +73,7 @@ def main(objdump, nm, archive, linked):
     if not names:
         print(f"FAIL: {archive} has no member {MEMBER} defining code")
         return 1
-    functions = listings(objdump, linked)
+    functions = listings(objdump, nm, linked)
     present = sorted(n for n in names if functions.get(n))
     if not present:
         print(f"FAIL: none of {', '.join(sorted(names))} is in {os.path.basename(linked)}")
