@@ -31,12 +31,14 @@ void TellNotInstalled(HWND main_window, const char* caption, const char* format,
     MessageBoxA(main_window, text, caption, MB_OK | MB_ICONEXCLAMATION);
 }
 
-}  // namespace
-
+// Whether the install took: the type registered, and joystick 1 named for it and given a
+// port, read back from the registry.
 bool InstallTookEffect() {
     int32_t port_number = 0;
     return g_program_state.oem_type_result == 1 && CheckSlotInstalled(0, &port_number) == 1;
 }
+
+}  // namespace
 
 void SetPortInAllSlots(int32_t port_number) {
     for (int32_t slot = 0; slot < kSlotCount; ++slot) SetSlotPort(slot, port_number);

@@ -17,9 +17,6 @@ INT_PTR CALLBACK PortSelectDialogProc(HWND dialog, UINT message, WPARAM wparam, 
 // Runs the whole install: OEM type, slot seeding, census, probe loop, configuration and
 // the one dialog. The main window's creation message calls it.
 void RunInstallSequence(HWND main_window, HINSTANCE instance);
-// Whether the install took: the type registered and joystick 1 named for it and given a
-// port, read back from the registry.
-bool InstallTookEffect();
 // SetSlotPort for joysticks 1 to 16.
 void SetPortInAllSlots(int32_t port_number);
 
