@@ -179,12 +179,16 @@ class SimulatorSet:
 class User:
     """The person in front of the screen, through xdotool and ImageMagick."""
 
-    def __init__(self, session, program, artifacts, outcome, program_log=None):
+    def __init__(self, session, program, artifacts, outcome, program_log=None,
+                 gives_focus=False):
+        """gives_focus: the windows are managed and no window manager runs, so nobody
+        focuses them; the user does, as a click on the title would."""
         self.session = session
         self.program = program
         self.artifacts = artifacts
         self.outcome = outcome
         self.program_log = program_log
+        self.gives_focus = gives_focus
 
     def _x(self, argv, timeout=20):
         return subprocess.run(argv, env=self.session.env, stdin=subprocess.DEVNULL,
@@ -217,7 +221,11 @@ class User:
         # being laid out then, and import may fail on it once: try again.
         for _ in range(3):
             time.sleep(0.5)
-            result = self._x(["import", "-window", window, path], timeout=30)
+            try:
+                result = self._x(["import", "-window", window, path], timeout=30)
+            except subprocess.TimeoutExpired:
+                # import waits for ever on a window that has gone.
+                break
             if result.returncode == 0 and os.path.exists(path):
                 self.outcome.screenshots.append(path)
                 return path
@@ -233,8 +241,29 @@ class User:
             return message_box_texts(f.read())
         return []
 
+    def focused(self, window, timeout=10):
+        """Whether this window has the keyboard focus, or gets it within the timeout."""
+        deadline = time.monotonic() + timeout
+        while True:
+            if self._x(["xdotool", "getwindowfocus"]).stdout.strip() == window:
+                return True
+            if time.monotonic() >= deadline or self.program.poll() is not None:
+                return False
+            time.sleep(0.1)
+
     def key(self, window, *keys):
-        self._x(["xdotool", "key", "--window", window, "--delay", "100", *keys])
+        """Types the keys as a keyboard does: into the focused window, which must be this one.
+        With --window, xdotool picks real input or a sent event per key event, by where the
+        focus is at that moment: a Return that closes the dialog then has its press typed and
+        its release sent to the closed dialog, and the server, seeing the key held, repeats
+        it into the next window."""
+        if self.gives_focus and not self.focused(window, timeout=1):
+            self._x(["xdotool", "windowfocus", window])
+        if not self.focused(window):
+            self.outcome.user_problems.append(f"window {window} never had the keyboard focus "
+                                              f"for {' '.join(keys)}")
+            return
+        self._x(["xdotool", "key", "--delay", "100", *keys])
 
     def program_running(self):
         return self.program.poll() is None

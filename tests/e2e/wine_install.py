@@ -107,7 +107,10 @@ def run_installer(prefix, exe, display, logs, wait_for_user):
                                    env=dict(env, WINEDEBUG=e2e_harness.MESSAGE_BOX_DEBUG),
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=out, cwd=target,
                                    start_new_session=True)
-    user = e2e_harness.User(types.SimpleNamespace(env=env), program, logs, outcome, program_log)
+    # A prefix of the user's own: its windows are managed, and an Xvfb of our own has no
+    # window manager to focus them.
+    user = e2e_harness.User(types.SimpleNamespace(env=env), program, logs, outcome, program_log,
+                            gives_focus=not wait_for_user)
     try:
         demo.answer_windows(pause=0, wait_for_user=wait_for_user, shown=shown)(user)
     finally:

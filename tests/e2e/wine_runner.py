@@ -335,10 +335,12 @@ class Xvfb:
     def __enter__(self):
         fd_file = tempfile.TemporaryFile()
         with open(self.log_path, "ab") as out:
-            # -displayfd lets the server pick a free display and tell us which.
+            # -displayfd lets the server pick a free display and tell us which. -r: no
+            # autorepeat, so that a key typed once reaches the program once however slowly
+            # a loaded machine delivers its release.
             self.proc = subprocess.Popen(
                 ["Xvfb", "-displayfd", str(fd_file.fileno()), "-screen", "0", "1024x768x24",
-                 "-nolisten", "tcp"],
+                 "-nolisten", "tcp", "-r"],
                 stdin=subprocess.DEVNULL, stdout=out, stderr=out, pass_fds=(fd_file.fileno(),),
                 start_new_session=True)
         if self.pid_file:
