@@ -173,26 +173,40 @@ int32_t GetSlotPort(int32_t slot, int32_t* port_number) {
     return type_settings.Close() == ERROR_SUCCESS ? 1 : 0;
 }
 
-int32_t CheckSlotInstalled(int32_t slot, int32_t* port_number) {
-    if (port_number == nullptr || !ValidSlot(slot)) return 0;
-    RegistryKey current;
-    if (OpenBelowDriverKey(kCurrentSettingsKeyName, KeyAccess::kOpen, &current) != 1) return 0;
-    char name[kNameBufferSize];
-    FormatSlotValueName(kOemNameTemplate, slot, name);
-    char stored[kNameBufferSize];
-    DWORD length = sizeof stored;
-    const bool read = RegQueryValueExA(current.handle, name, nullptr, nullptr,
-                                       reinterpret_cast<BYTE*>(stored), &length) == ERROR_SUCCESS;
-    current.Close();
-    // The type name and its NUL, whatever length the store kept: Windows 95 keeps a text
-    // at its length plus one, NT the whole buffer written.
-    const DWORD type_name_size = static_cast<DWORD>(strlen(kTypeName) + 1);
-    if (!read || length < type_name_size || memcmp(stored, kTypeName, type_name_size) != 0) {
+int32_t CheckSlotInstalled(int32_t slot, int32_t port_number, bool ten_bit) {
+    int32_t stored_port = 0;
+    if (GetSlotPort(slot, &stored_port) != 1 || stored_port == 0 || stored_port != port_number) {
         return 0;
     }
-    int32_t found = 0;
-    if (GetSlotPort(slot, &found) != 1 || found == 0) return 0;
-    *port_number = found;
+    RegistryKey current;
+    if (OpenBelowDriverKey(kCurrentSettingsKeyName, KeyAccess::kOpen, &current) != 1) return 0;
+    // Zero-filled before each read, so that a shorter value leaves nothing of its own behind.
+    uint8_t stored[kNameBufferSize];
+    char name[kNameBufferSize];
+
+    uint8_t record[kHwConfigSize];
+    memset(record, 0, sizeof record);
+    (ten_bit ? FillHwConfigTenBit : FillHwConfigFullRange)(record);
+    FormatSlotValueName(kConfigurationTemplate, slot, name);
+    memset(stored, 0, sizeof stored);
+    DWORD length = kHwConfigSize;
+    if (RegQueryValueExA(current.handle, name, nullptr, nullptr, stored, &length) !=
+            ERROR_SUCCESS ||
+        length != kHwConfigSize || memcmp(stored, record, kHwConfigSize) != 0) {
+        return 0;
+    }
+
+    // The type name and its NUL, whatever length the store kept: Windows 95 keeps a text
+    // at its length plus one, NT the whole buffer written.
+    FormatSlotValueName(kOemNameTemplate, slot, name);
+    memset(stored, 0, sizeof stored);
+    length = sizeof stored;
+    const DWORD type_name_size = static_cast<DWORD>(strlen(kTypeName) + 1);
+    if (RegQueryValueExA(current.handle, name, nullptr, nullptr, stored, &length) !=
+            ERROR_SUCCESS ||
+        length < type_name_size || memcmp(stored, kTypeName, type_name_size) != 0) {
+        return 0;
+    }
     return 1;
 }
 

@@ -357,6 +357,75 @@ TEST_P(NotInstalledTable, UserIsToldAndNothingIsWritten) {
 INSTANTIATE_TEST_SUITE_P(WithoutDriverKeys, NotInstalledTable, ::testing::ValuesIn(kNotInstalledCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// An earlier run installed the controller on COM4, and every write to joystick 1's current
+// and type settings is refused now: what joystick 1 holds is not what this run configured,
+// and the user is told that Windows did not keep it.
+struct StaleInstallCase {
+    const char* name;
+    int32_t controller_port;  // 0: no controller on any port
+    std::vector<UserStep> steps;
+    bool dialog_fails;  // DialogBoxParamA answers -1
+    std::vector<int32_t> dialog_templates;
+    std::string caption;
+    std::string text;
+};
+
+const StaleInstallCase kStaleInstallCases[] = {
+    {"ControllerFoundOnCom3", 3, {kEnter}, false, {}, "Gyrelle Detection",
+     "The Gyrelle answered on COM3, but it could not be installed: Windows did not keep the "
+     "joystick settings. Run GYRSETUP again."},
+    // The earlier run's COM4 is preselected; the user picks COM3.
+    {"UserPicksCom3", 0, {Select(2), kClickOk, kEnter}, false, {101}, "Com Port Configuration",
+     "COM3 could not be configured: Windows did not keep the joystick settings. Run GYRSETUP "
+     "again."},
+    {"PortListFailsToAppear", 0, {kEnter}, true, {}, "Com Port Configuration",
+     "Nothing could be configured: Windows did not keep the joystick settings. Run GYRSETUP "
+     "again."},
+};
+
+void PrintTo(const StaleInstallCase& c, std::ostream* out) { *out << c.name; }
+
+class StaleInstallTable : public WholeRun,
+                          public ::testing::WithParamInterface<StaleInstallCase> {};
+
+TEST_P(StaleInstallTable, EarlierInstallIsNotReportedAsThisRuns) {
+    const StaleInstallCase& c = GetParam();
+    LoadMachine(kAppFixtures + "machine_installed_on_com4.reg");
+    RefuseRegistryWrites(kCurrentSettingsKey);
+    RefuseRegistryWrites(kTypeSettingsKey);
+    ControllerLine controller;
+    if (c.controller_port != 0) {
+        ASSERT_NO_FATAL_FAILURE(Attach(&controller, c.controller_port));
+    }
+    WindowingScript script;
+    script.steps = c.steps;
+    script.client_height = 40;
+    script.fail_dialogs = c.dialog_fails;
+
+    RunResult run = Run(script);
+
+    EXPECT_EQ(run.exit_code, 0);
+    const WindowingLog& log = GetWindowingLog();
+    EXPECT_TRUE(log.problems.empty()) << log.problems.front();
+    std::vector<int32_t> templates;
+    for (const ShownDialog& dialog : log.dialogs) templates.push_back(dialog.template_id);
+    EXPECT_EQ(templates, c.dialog_templates);
+    ASSERT_EQ(log.message_boxes.size(), 1u);
+    const ShownMessageBox& box = log.message_boxes[0];
+    EXPECT_EQ(box.caption, c.caption);
+    EXPECT_EQ(box.text, c.text);
+    EXPECT_EQ(box.type, 0x30u);  // MB_OK | MB_ICONEXCLAMATION
+    EXPECT_EQ(box.dialogs_before, static_cast<int32_t>(c.dialog_templates.size()));
+    // Joystick 1 still holds the earlier run's COM4.
+    ExpectValue(kCurrentSettingsKey, "Joystick1Configuration", REG_BINARY, kFullRangeRecord);
+    ExpectValue(kCurrentSettingsKey, "Joystick1OEMName", REG_SZ, TextField("Tessaline", 10));
+    ExpectValue(kTypeSettingsKey, "Joystick1OEMConfiguration", REG_BINARY, OemConfigForPort('4'));
+    ExpectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(WritesRefused, StaleInstallTable, ::testing::ValuesIn(kStaleInstallCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // Joystick 1's OEM configuration record and hardware record at each JDD_CONFIGCHANGED.
 std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> joystick1_at_notices;
 
