@@ -86,6 +86,16 @@ bool ReadOemConfig(int32_t slot, RegistryKey* type_settings, char name[kNameBuff
     return true;
 }
 
+// Reads one of the slot's values into a 260-byte buffer, zero-filled first so that a value
+// shorter than expected leaves nothing behind that could pass for its missing bytes.
+bool QuerySlotValue(const RegistryKey& key, const char* name_template, int32_t slot,
+                    uint8_t buffer[kNameBufferSize], DWORD* length) {
+    char name[kNameBufferSize];
+    FormatSlotValueName(name_template, slot, name);
+    memset(buffer, 0, kNameBufferSize);
+    return RegQueryValueExA(key.handle, name, nullptr, nullptr, buffer, length) == ERROR_SUCCESS;
+}
+
 int32_t WriteOemConfigBack(RegistryKey* type_settings, const char* name) {
     if (!SetBinaryValue(*type_settings, name, oem_config_copy, kOemConfigSize)) return 0;
     return CloseAndFlush(type_settings);
@@ -180,34 +190,23 @@ int32_t CheckSlotInstalled(int32_t slot, int32_t port_number, bool ten_bit) {
     }
     RegistryKey current;
     if (OpenBelowDriverKey(kCurrentSettingsKeyName, KeyAccess::kOpen, &current) != 1) return 0;
-    // Zero-filled before each read, so that a shorter value leaves nothing of its own behind.
-    uint8_t stored[kNameBufferSize];
-    char name[kNameBufferSize];
-
     uint8_t record[kHwConfigSize];
     memset(record, 0, sizeof record);
     (ten_bit ? FillHwConfigTenBit : FillHwConfigFullRange)(record);
-    FormatSlotValueName(kConfigurationTemplate, slot, name);
-    memset(stored, 0, sizeof stored);
+    uint8_t stored[kNameBufferSize];
     DWORD length = kHwConfigSize;
-    if (RegQueryValueExA(current.handle, name, nullptr, nullptr, stored, &length) !=
-            ERROR_SUCCESS ||
+    if (!QuerySlotValue(current, kConfigurationTemplate, slot, stored, &length) ||
         length != kHwConfigSize || memcmp(stored, record, kHwConfigSize) != 0) {
         return 0;
     }
-
     // The type name and its NUL, whatever length the store kept: Windows 95 keeps a text
     // at its length plus one, NT the whole buffer written.
-    FormatSlotValueName(kOemNameTemplate, slot, name);
-    memset(stored, 0, sizeof stored);
     length = sizeof stored;
     const DWORD type_name_size = static_cast<DWORD>(strlen(kTypeName) + 1);
-    if (RegQueryValueExA(current.handle, name, nullptr, nullptr, stored, &length) !=
-            ERROR_SUCCESS ||
-        length < type_name_size || memcmp(stored, kTypeName, type_name_size) != 0) {
-        return 0;
-    }
-    return 1;
+    return QuerySlotValue(current, kOemNameTemplate, slot, stored, &length) &&
+                   length >= type_name_size && memcmp(stored, kTypeName, type_name_size) == 0
+               ? 1
+               : 0;
 }
 
 namespace {
