@@ -7,9 +7,6 @@
 
 namespace {
 
-const char kOemTypesPath[] =
-    "System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM";
-
 // Each text value goes out as a 250-byte field, zero-filled behind the text. The table keeps
 // the texts at their own length and the field is filled only when a value is written, which
 // saves the program some 10 KB of zeros.
@@ -78,7 +75,7 @@ void WidenIntoField(const char* text, char (&field)[kOemFieldSize]) {
 
 int32_t RegisterOemType() {
     RegistryKey oem_types;
-    if (!OpenRegistryKey(HKEY_LOCAL_MACHINE, kOemTypesPath, KeyAccess::kOpen, &oem_types)) {
+    if (!OpenRegistryKey(HKEY_LOCAL_MACHINE, kOemTypesKeyPath, KeyAccess::kOpen, &oem_types)) {
         return 0;
     }
     // The name's leading backslash is only a separator; the NT-style registry refuses a
