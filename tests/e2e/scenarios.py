@@ -7,6 +7,7 @@
 
 import argparse
 import dataclasses
+import glob
 import os
 import re
 import sys
@@ -46,13 +47,30 @@ def close_with_enter(user, window, what, problems):
         problems.append(f'Enter did not close the "{what}" window and end the program')
 
 
-def dialog_on_screen(user, title, shot):
+def lines_still_held(user):
+    """The ports whose simulator has seen its line opened and not closed since."""
+    held = []
+    for path in sorted(glob.glob(os.path.join(user.session.work, "simulator-com*.log"))):
+        with open(path) as f:
+            events = [e for e in f.read().split() if e in ("opened", "closed")]
+        if events and events[-1] == "opened":
+            held.append(os.path.basename(path)[len("simulator-"):-len(".log")].upper())
+    return held
+
+
+def dialog_on_screen(user, title, shot, lines_closed=False):
     """The dialog's window, photographed; None (with the problem noted) when none came or
-    a message box of the same caption came in its place."""
+    a message box of the same caption came in its place. lines_closed: by the time the
+    dialog shows, every line the program opened must be closed again, or the port stays
+    held for as long as the user leaves the dialog up."""
     window = user.wait_for(title)
     if window is None:
         user.outcome.user_problems.append(f'no "{title}" dialog appeared')
         return None
+    held = lines_still_held(user) if lines_closed else []
+    if held:
+        user.outcome.user_problems.append(f'{", ".join(held)} still open when the "{title}" '
+                                          "dialog appeared")
     user.screenshot(window, shot)
     boxes = user.message_boxes()
     if boxes:
@@ -80,7 +98,7 @@ def message_box_answered(user, title, text, after=()):
 def result_dialog(escape_first):
     def script(user):
         problems = user.outcome.user_problems
-        window = dialog_on_screen(user, RESULT_TITLE, "result-dialog")
+        window = dialog_on_screen(user, RESULT_TITLE, "result-dialog", lines_closed=True)
         if window is None:
             return
         if escape_first:
@@ -135,7 +153,8 @@ def compare_key(hive, key, expected, problems):
 
 
 def configured(record, port_digit, windows_95=True):
-    """Texts as the Windows version the prefix answers as stores them."""
+    """Texts as the Windows version the prefix answers as stores them: windows_95 for the
+    whole 9x family, which keeps a text at its length plus one."""
     def check(hive, problems):
         compare_key(hive, want.CURRENT_SETTINGS,
                     want.current_settings_values(record, windows_95), problems)
@@ -213,7 +232,7 @@ class Scenario:
     work_length: int = 0   # the least length of the run's work folder path
     debugging_lines: tuple = ()  # patterns of the serial channel's lines, in order; () skips
     message_box: str = ""  # the text of the one message box due; "" when none may show
-    wine_default: bool = False  # Wine answers as its default (NT), not as Windows 95
+    windows_version: str = "win95"  # what Wine answers as; None for its default (NT)
 
 
 SCENARIOS = [
@@ -249,13 +268,20 @@ SCENARIOS = [
     Scenario("same_registry_natively_and_under_wine", "machine_four_ports.reg",
              (Controller(3),), result_dialog(escape_first=False), 6,
              {3: ANSWERS}, configured(want.FULL_RANGE_RECORD, 3, windows_95=False),
-             differential=True, wine_default=True),
+             differential=True, windows_version=None),
     # A build tree deep in the file system: the prefix and the logs sit past the length of
     # a socket path and of MAX_PATH, and the run must not care.
     Scenario("controller_found_from_a_deep_folder", "machine_two_ports.reg",
              (Controller(2),), result_dialog(escape_first=False), 5,
              {2: ANSWERS}, configured(want.FULL_RANGE_RECORD, 2), work_length=280),
 ]
+
+# Windows 98 and Me must see the same dialogs, bytes and notifications as Windows 95.
+NINE_X_TWINS = ("controller_on_port3_of_4", "not_found_user_picks_com3")
+LATER_9X_VERSIONS = (("win98", "windows_98"), ("winme", "windows_me"))
+SCENARIOS += [dataclasses.replace(twin, name=f"{twin.name}_as_{label}", windows_version=version)
+              for version, label in LATER_9X_VERSIONS
+              for twin in SCENARIOS if twin.name in NINE_X_TWINS]
 
 
 def check_outcome(scenario, paths):
@@ -302,7 +328,7 @@ def run(scenario, paths, keep, deadline, program_env=None):
         outcome, problems = e2e_harness.run_installer(
             paths, scenario.name, scenario.fixture, scenario.controllers, scenario.user,
             check_outcome(scenario, paths), keep=keep, work_length=scenario.work_length,
-            wine_default=scenario.wine_default, program_env=program_env)
+            windows_version=scenario.windows_version, program_env=program_env)
     except Exception as error:  # the harness has cleaned up and kept the prefix copy
         print(f"{scenario.name}: FAIL {type(error).__name__}: {error}")
         return 1
