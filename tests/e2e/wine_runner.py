@@ -79,7 +79,7 @@ class WineError(Exception):
 
 
 def log(message):
-    print(f"[wine_runner] {message}", file=sys.stderr, flush=True)
+    print(message, file=sys.stderr, flush=True)
 
 
 def wine_version():
@@ -272,7 +272,8 @@ def ensure_template(e2e_dir):
             remove_short_folder(short)
         with open(stamp_path, "w") as f:
             f.write(stamp)
-        log(f"template prefix made in {time.monotonic() - started:.1f} s: {template}")
+        log(f"Made a Wine prefix that answers as Windows 95 in {time.monotonic() - started:.0f} s; "
+            f"every run starts from a copy of it, so later runs skip this step ({template})")
         return template
 
 
@@ -500,7 +501,7 @@ class WineSession:
                 if kept:
                     # The kept prefix's ports still point into the short folder; the next
                     # run of the same name removes both.
-                    log(f"kept {self.work} and {self.short}")
+                    log(f"The run's Wine prefix and logs are kept in {self.work} and {self.short}")
                 else:
                     shutil.rmtree(self.prefix, ignore_errors=True)
             if self.short and not kept:
