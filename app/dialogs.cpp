@@ -44,6 +44,11 @@ INT_PTR CALLBACK PortSelectDialogProc(HWND dialog, UINT message, WPARAM wparam, 
                 SendMessageA(g_program_state.port_list, CB_GETCURSEL, 0, 0));
             int32_t chosen_port = g_program_state.selected_list_index + 1;
             ConfigureSlotTenBit(0, chosen_port, kAxisLetters);
+            // A port without a name is not written: joystick 1 keeps the port it had.
+            if (chosen_port >= 1 && chosen_port <= kNamedPortCount) {
+                g_program_state.configured_port_number = chosen_port;
+            }
+            g_program_state.configured_ten_bit = true;
             SetPortInAllSlots(chosen_port);
             EndDialog(dialog, 2);
         }

@@ -6,6 +6,7 @@
 #include "devlink/driver_core.h"
 #include "devlink/serial_channel.h"
 #include "joycfg/driver_notification.h"
+#include "joycfg/joystick_records.h"
 #include "joycfg/oem_type.h"
 #include "joycfg/slot_config.h"
 #include "ports/port_census.h"
@@ -19,23 +20,26 @@ const char kPortSelectCaption[] = "Com Port Configuration";
 const char kDriverMissing[] =
     "the joystick driver is not set up. Install the Windows joystick driver (Control Panel, "
     "Add New Hardware), then run GYRSETUP again.";
+const char kSettingsNotKept[] = "Windows did not keep the joystick settings. Run GYRSETUP again.";
+
+// The read-back: nullptr when the type was registered and joystick 1 holds what this run
+// wrote last to it, otherwise why not. What an earlier run left does not count.
+const char* WhyNotInstalled() {
+    if (g_program_state.oem_type_result == 1 &&
+        CheckSlotInstalled(0, g_program_state.configured_port_number,
+                           g_program_state.configured_ten_bit) == 1) {
+        return nullptr;
+    }
+    // With the driver's keys in place, the writes were made and did not take.
+    return CheckJoystickDriverKeys() == 1 ? kSettingsNotKept : kDriverMissing;
+}
 
 // The install acts on no result, but the user must not be told "installed" when nothing
 // took: this replaces the good news with what went wrong and what to do.
-void TellNotInstalled(HWND main_window, const char* caption, const char* format,
-                      int32_t port_number) {
-    char what[64];
-    FormatText(what, sizeof what, format, port_number);
+void TellNotInstalled(HWND main_window, const char* caption, const char* what, const char* why) {
     char text[320];
-    FormatText(text, sizeof text, "%s: %s", what, kDriverMissing);
+    FormatText(text, sizeof text, "%s: %s", what, why);
     MessageBoxA(main_window, text, caption, MB_OK | MB_ICONEXCLAMATION);
-}
-
-// Whether the install took: the type registered, and joystick 1 named for it and given a
-// port, read back from the registry.
-bool InstallTookEffect() {
-    int32_t port_number = 0;
-    return g_program_state.oem_type_result == 1 && CheckSlotInstalled(0, &port_number) == 1;
 }
 
 }  // namespace
@@ -81,33 +85,37 @@ void RunInstallSequence(HWND main_window, HINSTANCE instance) {
     g_program_state.result_dialog_proc = ResultDialogProc;
 
     ResetSlotOemConfig(0);
-    if (g_program_state.detected_port_number != 0) {
-        ConfigureSlotFullRange(0, g_program_state.detected_port_number, kAxisLetters);
-        if (InstallTookEffect()) {
+    const int32_t detected = g_program_state.detected_port_number;
+    g_program_state.configured_port_number = detected != 0 ? detected : 1;
+    g_program_state.configured_ten_bit = false;
+    ConfigureSlotFullRange(0, g_program_state.configured_port_number, kAxisLetters);
+    char what[64];
+    if (detected != 0) {
+        const char* why = WhyNotInstalled();
+        if (why == nullptr) {
             DialogBoxParamA(g_program_state.instance, MAKEINTRESOURCEA(kResultTemplateId),
                             main_window, g_program_state.result_dialog_proc, 0);
         } else {
-            TellNotInstalled(main_window, kResultCaption,
-                             "The Gyrelle answered on COM%d, but it could not be installed",
-                             g_program_state.detected_port_number);
+            FormatText(what, sizeof what,
+                       "The Gyrelle answered on COM%d, but it could not be installed", detected);
+            TellNotInstalled(main_window, kResultCaption, what, why);
         }
-        SetPortInAllSlots(g_program_state.detected_port_number);
+        SetPortInAllSlots(detected);
     } else {
-        ConfigureSlotFullRange(0, 1, kAxisLetters);
-        // A dialog that never reached its OK chose nothing.
         g_program_state.selected_list_index = CB_ERR;
         DialogBoxParamA(g_program_state.instance, MAKEINTRESOURCEA(kPortSelectTemplateId),
                         main_window, g_program_state.port_select_dialog_proc, 0);
-        // With no port chosen, joystick 1 keeps the COM1 configuration written above; only
-        // when that did not take either is there something to say.
-        if (!InstallTookEffect()) {
+        // With no port picked, joystick 1 keeps the COM1 configured above; only when what this
+        // run wrote did not take is there something to say.
+        const char* why = WhyNotInstalled();
+        if (why != nullptr) {
             const int32_t chosen_port = g_program_state.selected_list_index + 1;
             if (chosen_port >= 1 && chosen_port <= kNamedPortCount) {
-                TellNotInstalled(main_window, kPortSelectCaption, "COM%d could not be configured",
-                                 chosen_port);
+                FormatText(what, sizeof what, "COM%d could not be configured", chosen_port);
+                TellNotInstalled(main_window, kPortSelectCaption, what, why);
             } else {
                 TellNotInstalled(main_window, kPortSelectCaption, "Nothing could be configured",
-                                 0);
+                                 why);
             }
         }
     }

@@ -14,8 +14,10 @@ int32_t ProbePort(int32_t port_number);
 INT_PTR CALLBACK ResultDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 INT_PTR CALLBACK PortSelectDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
-// Runs the whole install: OEM type, slot seeding, census, probe loop, configuration and
-// the one dialog. The main window's creation message calls it.
+// Runs the whole install: OEM type, slot seeding, census, probe loop, configuration, the
+// result dialog or the port list, and a message box in place of the good news, or after the
+// port list, when the read-back finds that joystick 1 does not hold what this run wrote. The
+// main window's creation message calls it.
 void RunInstallSequence(HWND main_window, HINSTANCE instance);
 // SetSlotPort for joysticks 1 to 16.
 void SetPortInAllSlots(int32_t port_number);
@@ -27,8 +29,15 @@ struct ProgramState {
     DLGPROC port_select_dialog_proc;
     DLGPROC result_dialog_proc;
     HWND port_list;                // control 1014 of the port-selection dialog
-    int32_t selected_list_index;   // what CB_GETCURSEL answered on OK
+    // What CB_GETCURSEL answered on the port list's OK; CB_ERR from before the list is shown,
+    // so that a list that never reached its OK picked nothing.
+    int32_t selected_list_index;
     int32_t oem_type_result;       // what RegisterOemType answered
+    // What this run wrote last to joystick 1, which the read-back looks for: the port its
+    // OEM configuration names, and whether the hardware record is the ten-bit one (the port
+    // list's OK) rather than the full-range one.
+    int32_t configured_port_number;
+    bool configured_ten_bit;
 };
 
 extern ProgramState g_program_state;

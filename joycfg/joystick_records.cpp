@@ -12,6 +12,8 @@ static_assert(offsetof(JOYCAPSA, szRegKey) == 112);
 static_assert(sizeof(JOYCAPSA::szRegKey) == kJoyCapsRegKeySize);
 
 const char kJoystickRootPath[] = "System\\CurrentControlSet\\Control\\MediaResources\\Joystick";
+const char kOemTypesKeyPath[] =
+    "System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM";
 const char kCurrentSettingsKeyName[] = "CurrentJoystickSettings";
 const char kJoystickSettingsKeyName[] = "JoystickSettings";
 const char kTypeKeyName[kNameBufferSize] = "\\Tessaline";
@@ -111,4 +113,12 @@ int32_t OpenJoystickDriverKey(HKEY* driver_key) {
     if (!OpenRegistryKeyBelow(&root, name, KeyAccess::kOpen, &driver)) return 0;
     *driver_key = driver.Release();
     return 1;
+}
+
+int32_t CheckJoystickDriverKeys() {
+    RegistryKey driver;
+    if (OpenJoystickDriverKey(&driver.handle) != 1) return 0;
+    RegistryKey key;
+    if (!OpenRegistryKeyBelow(&driver, kCurrentSettingsKeyName, KeyAccess::kOpen, &key)) return 0;
+    return OpenRegistryKey(HKEY_LOCAL_MACHINE, kOemTypesKeyPath, KeyAccess::kOpen, &key) ? 1 : 0;
 }

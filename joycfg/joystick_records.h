@@ -13,6 +13,8 @@ constexpr uint32_t kJoyCapsSize = 404;    // JOYCAPSA
 constexpr uint32_t kJoyCapsRegKeySize = 32;
 
 extern const char kJoystickRootPath[];
+// Where the joystick driver's setup keeps the OEM joystick types, below HKEY_LOCAL_MACHINE.
+extern const char kOemTypesKeyPath[];
 extern const char kCurrentSettingsKeyName[];
 extern const char kJoystickSettingsKeyName[];
 // Each held in a zero-filled 260-byte buffer: REG_SZ writes pass the whole buffer.
@@ -31,6 +33,11 @@ extern const uint8_t kDefaultOemConfig[kOemConfigSize];
 // Hands out the open driver key (the joystick root's subkey named by JOYCAPSA.szRegKey)
 // and returns 1, or returns 0 and leaves driver_key untouched. The caller closes the key.
 int32_t OpenJoystickDriverKey(HKEY* driver_key);
+// Whether the keys that setting up the joystick driver leaves are there: 1 when
+// joyGetDevCapsA names a driver key and the joystick root, that driver key, its
+// "CurrentJoystickSettings" and the OEM types key all open; 0 otherwise. Every key opened is
+// closed again; nothing is written.
+int32_t CheckJoystickDriverKeys();
 int32_t FillHwConfigTenBit(uint8_t record[112]);
 int32_t FillHwConfigFullRange(uint8_t record[112]);
 

@@ -7,18 +7,17 @@
 
 namespace {
 
-const char kOemTypesPath[] =
-    "System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM";
-
+// Each text value goes out as a 250-byte field, zero-filled behind the text. The table keeps
+// the texts at their own length and the field is filled only when a value is written, which
+// saves the program some 10 KB of zeros.
 constexpr uint32_t kOemFieldSize = 250;
 
-// Both fields zero-filled behind the text: each value is written with all 250 bytes.
 struct OemText {
-    char name[kOemFieldSize];
-    char text[kOemFieldSize];
+    const char* name;
+    const char* text;
 };
 
-const OemText kOemTexts[] = {
+constexpr OemText kOemTexts[] = {
     {"OEMCALLOUT", "tesln.vxd"},
     {"OEMNAME", "Brennick Gyrelle"},
     {"OEMXYLabel", "L/R U/D"},
@@ -55,11 +54,28 @@ const OemText kOemTexts[] = {
 };
 static_assert(sizeof kOemTexts / sizeof kOemTexts[0] == 21);
 
+// Every text fits its field with its terminating zero, so none is ever cut.
+constexpr bool TextsFitTheField() {
+    for (const OemText& entry : kOemTexts) {
+        uint32_t length = 0;
+        while (entry.text[length] != '\0') ++length;
+        if (length >= kOemFieldSize) return false;
+    }
+    return true;
+}
+static_assert(TextsFitTheField());
+
+// The text, then zero bytes to the end of the field.
+void WidenIntoField(const char* text, char (&field)[kOemFieldSize]) {
+    memset(field, 0, sizeof field);
+    for (uint32_t i = 0; i < kOemFieldSize - 1 && text[i] != '\0'; ++i) field[i] = text[i];
+}
+
 }  // namespace
 
 int32_t RegisterOemType() {
     RegistryKey oem_types;
-    if (!OpenRegistryKey(HKEY_LOCAL_MACHINE, kOemTypesPath, KeyAccess::kOpen, &oem_types)) {
+    if (!OpenRegistryKey(HKEY_LOCAL_MACHINE, kOemTypesKeyPath, KeyAccess::kOpen, &oem_types)) {
         return 0;
     }
     // The name's leading backslash is only a separator; the NT-style registry refuses a
@@ -75,8 +91,10 @@ int32_t RegisterOemType() {
     memset(record, 0, sizeof record);
     FillHwConfigFullRange(record);
     if (!SetBinaryValue(oem_type, kOemDataValueName, record, length)) return 0;
+    char field[kOemFieldSize];
     for (const OemText& entry : kOemTexts) {
-        if (!SetTextValue(oem_type, entry.name, entry.text, kOemFieldSize)) return 0;
+        WidenIntoField(entry.text, field);
+        if (!SetTextValue(oem_type, entry.name, field, kOemFieldSize)) return 0;
     }
     return CloseAndFlush(&oem_type);
 }

@@ -51,12 +51,13 @@ int32_t SetSlotAxes(int32_t slot, const char* axis_letters);
 // the record was read and the key closed without error; 0 when it could not be read (then
 // *port_number is untouched) or the close failed. Writes nothing and does not flush.
 int32_t GetSlotPort(int32_t slot, int32_t* port_number);
-// Reads back what the install left for the slot, so that the user is told only what
-// happened: 1 when the slot's current settings name the type ("Tessaline" in
-// Joystick%dOEMName) and its OEM configuration record names a port, COM1 to COM6, stored in
-// *port_number; 0 otherwise (the driver keys missing among the reasons), *port_number then
-// untouched. Writes nothing and does not flush.
-int32_t CheckSlotInstalled(int32_t slot, int32_t* port_number);
+// Reads back what the install wrote last to the slot, so that the user is told only what
+// happened: 1 when the slot's OEM configuration record names port_number (COM1 to COM6) and
+// its current settings hold the hardware record, all 112 bytes (the ten-bit one when ten_bit
+// is set, else the full-range one), and the type name ("Tessaline" and its NUL in
+// Joystick%dOEMName); 0 otherwise, the driver keys missing among the reasons. Writes nothing
+// and does not flush.
+int32_t CheckSlotInstalled(int32_t slot, int32_t port_number, bool ten_bit);
 // The install sequences: ClearSlotConfig, NotifyJoystickDriver, WriteSlotConfigTenBit (or
 // WriteSlotConfigFullRange), SetSlotPort, SetSlotAxes, NotifyJoystickDriver, each step run
 // whatever the one before returned. Always 0. Each leaves the driver told twice: two driver

@@ -389,6 +389,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND ow
         Problem("dialog " + std::to_string(name) + " shown without a procedure");
         return -1;
     }
+    if (model.script.fail_dialogs) return -1;
     ++model.dialogs_made;
     ActiveDialog dialog{reinterpret_cast<HWND>(kDialogBase + model.dialogs_made), dialog_proc,
                         shape,

@@ -36,6 +36,9 @@ struct WindowingScript {
     bool destroy_before_first_paint = false;
     bool fail_register_class = false;
     bool fail_create_window = false;
+    // DialogBoxParamA answers -1 at once, as when the template cannot be loaded or the
+    // dialog not made; the procedure is not called and no dialog is logged.
+    bool fail_dialogs = false;
     // Called as a dialog ends (EndDialog), so that a test can look at the rest of the
     // machine at that moment.
     void (*on_dialog_end)(int32_t template_id) = nullptr;

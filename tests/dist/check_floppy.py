@@ -58,11 +58,41 @@ README_QUOTES = [
     "could not be configured: the joystick driver is not set up. Install the Windows "
     "joystick driver (Control Panel, Add New Hardware), then run GYRSETUP again.",
     "Nothing could be configured: the joystick driver is not set up.",
+    # What the program says when the driver is there but the values written did not stay.
+    "The Gyrelle answered on COM2, but it could not be installed: Windows did not keep the "
+    "joystick settings. Run GYRSETUP again.",
+    "COM2 could not be configured: Windows did not keep the joystick settings. Run GYRSETUP "
+    "again.",
+    "Nothing could be configured: Windows did not keep the joystick settings. Run GYRSETUP "
+    "again.",
+    # Without the driver nothing is preselected, so this is the case with no port picked.
+    "when no port was picked (the list was empty, or nothing in it was selected: without "
+    "the driver nothing is preselected)",
+    # How long the wait is, port by port.
+    "about 2 seconds for the port where the Gyrelle answers, about 3.5 seconds for each "
+    "other port that opens, and no time for a port that is absent or held by another program",
+    # Each version of the family names the applet differently.
+    "on Windows 95: Joystick; on Windows 98: Game Controllers; on Windows Me: Gaming Options.",
+    # The close boxes of the dialogs and of the message boxes.
+    "The port list has no close box; the close box of \"Gyrelle Detection\" does nothing. A "
+    "message box (below) closes with its close box as with OK.",
+    # What to try when nothing answered.
+    "Another program may hold the port: close it, then run GYRSETUP again.",
+    "A controller on a port past COM6 is not tried: move the cable to one of COM1 to COM6, "
+    "then run GYRSETUP again.",
     # Only the Windows 9x family loads the type's driver, which the disk does not carry.
     "Windows 95, 98 or Me",
     "TESLN.VXD, which is not on this disk",
+    "Install TESLN.VXD, which is not on this disk. Only then can Windows use the controller: "
+    "calibration and testing in Control Panel come after it is installed.",
     # The name Control Panel, Joystick shows for the controller after the install.
     "Brennick Gyrelle",
+    # The three names in plain words, and why every joystick gets the port.
+    "\"Gyrelle\" is the controller itself.",
+    "\"Tessaline\" is the joystick type GYRSETUP.EXE registers for it",
+    "\"Brennick Gyrelle\" is the name Control Panel shows for that type.",
+    "Control Panel may give the Gyrelle any of the 16 joysticks; whichever it gives, that "
+    "joystick's settings name the port.",
 ]
 
 failures = []

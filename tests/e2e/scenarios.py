@@ -12,11 +12,16 @@ import re
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "wine"))
 
-import e2e_harness  # noqa: E402
-import expected_registry as want  # noqa: E402
-from e2e_harness import Controller  # noqa: E402
+import machine  # noqa: E402
+import joystick_keys as want  # noqa: E402
+from machine import Controller  # noqa: E402
+
+# The machines the scenarios start from, as .reg files the prefix imports.
+FIXTURES = os.path.join(os.path.dirname(HERE), "fixtures")
 
 RESULT_TITLE = "Gyrelle Detection"
 PORT_TITLE = "Com Port Configuration"
@@ -170,7 +175,7 @@ def nothing_written(hive, problems):
 
 
 def differential_problems(paths, scenario, outcome):
-    summary, native = e2e_harness.run_native(paths, scenario.fixture, scenario.controllers,
+    summary, native = machine.run_native(paths, os.path.join(FIXTURES, scenario.fixture), scenario.controllers,
                                              outcome.work_dir)
     print(f"  native run: {summary}")
     if native is None:
@@ -321,17 +326,17 @@ def check_outcome(scenario, paths):
 
 
 def run(scenario, paths, keep, deadline, program_env=None):
-    e2e_harness.wine_runner.set_deadline(deadline)
+    machine.wine_runner.set_deadline(deadline)
     try:
-        outcome, problems = e2e_harness.run_installer(
-            paths, scenario.name, scenario.fixture, scenario.controllers, scenario.user,
+        outcome, problems = machine.run_installer(
+            paths, scenario.name, os.path.join(FIXTURES, scenario.fixture), scenario.controllers, scenario.user,
             check_outcome(scenario, paths), keep=keep, work_length=scenario.work_length,
             windows_version=scenario.windows_version, program_env=program_env)
     except Exception as error:  # the harness has cleaned up and kept the prefix copy
         print(f"{scenario.name}: FAIL {type(error).__name__}: {error}")
         return 1
     finally:
-        e2e_harness.wine_runner.set_deadline(0)
+        machine.wine_runner.set_deadline(0)
     print(f"{scenario.name}: exit {outcome.exit_code}, {outcome.notifications()} notifications, "
           f"{outcome.broadcasts} broadcasts, queries "
           f"{ {p: outcome.queries(p) for p in outcome.simulator_logs} }")
@@ -347,7 +352,7 @@ def run(scenario, paths, keep, deadline, program_env=None):
 
 
 def main():
-    e2e_harness.wine_runner.cleanup_on_signals()
+    machine.wine_runner.cleanup_on_signals()
     parser = argparse.ArgumentParser(description="gyrsetup.exe end-to-end scenarios under Wine")
     parser.add_argument("--list", action="store_true", help="print the scenario names")
     parser.add_argument("--native-build", default="build/native")
@@ -362,7 +367,7 @@ def main():
         for s in SCENARIOS:
             print(s.name)
         return 0
-    paths = e2e_harness.Paths(os.path.abspath(args.native_build), os.path.abspath(args.win32_build),
+    paths = machine.Paths(os.path.abspath(args.native_build), os.path.abspath(args.win32_build),
                                  os.path.abspath(args.simulator) if args.simulator else "")
     missing = paths.missing()
     if missing:

@@ -16,15 +16,17 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "wine"))
 
-import e2e_harness  # noqa: E402
-import expected_registry as want  # noqa: E402
+import machine  # noqa: E402
+import joystick_keys as want  # noqa: E402
 import wine_registry  # noqa: E402
 import wine_runner  # noqa: E402
 from demo import text_of  # noqa: E402
 
-SCRIPT = os.path.join(e2e_harness.SOURCE_ROOT, "scripts", "wine-install")
+SCRIPT = os.path.join(machine.SOURCE_ROOT, "scripts", "wine-install")
 
 
 def registry_problems(hive):
@@ -58,9 +60,9 @@ def main():
     os.makedirs(work)
     link = os.path.join(work, "gyrelle")
     problems = []
-    simulators = e2e_harness.SimulatorSet(args.simulator, work, pid_file)
+    simulators = machine.SimulatorSet(args.simulator, work, pid_file)
     try:
-        simulators.start(e2e_harness.Controller(1, ("--link", link)))
+        simulators.start(machine.Controller(1, ("--link", link)))
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WINEPREFIX")}
         env["WINEPREFIX"] = prefix
         output_path = os.path.join(work, "wine-install.out")

@@ -40,7 +40,8 @@ class PeFile:
          self.major_os_version, self.minor_os_version, _, _,
          self.major_subsystem_version, self.minor_subsystem_version) = \
             struct.unpack_from("<III HH HH HH", self.data, opt + 28)
-        self.checksum, self.subsystem = struct.unpack_from("<IH", self.data, opt + 64)
+        self.checksum, self.subsystem, self.dll_characteristics = \
+            struct.unpack_from("<IHH", self.data, opt + 64)
         directory_count = struct.unpack_from("<I", self.data, opt + 92)[0]
         self.directories = [struct.unpack_from("<II", self.data, opt + 96 + 8 * i)
                             for i in range(directory_count)]
@@ -52,7 +53,10 @@ class PeFile:
             self.sections.append(Section(raw_name.rstrip(b"\0").decode("ascii", "replace"),
                                          vaddr, vsize, roffset, rsize, flags))
 
+    BASE_RELOCATION_DIRECTORY = 5
     TLS_DIRECTORY = 9
+    RELOCS_STRIPPED = 0x0001        # file header characteristics
+    DYNAMIC_BASE = 0x0040           # optional header DLL characteristics
 
     def read(self, address, size):
         """Bytes at a virtual address (image base included) from the section holding it."""

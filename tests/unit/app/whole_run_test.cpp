@@ -185,7 +185,9 @@ TEST_P(WholeRunTable, InstallsAndExitsWithZero) {
     const WholeRunCase& c = GetParam();
     LoadMachine(c.fixture);
     ControllerLine controller;
-    if (c.controller_port != 0) ASSERT_NO_FATAL_FAILURE(Attach(&controller, c.controller_port));
+    if (c.controller_port != 0) {
+        ASSERT_NO_FATAL_FAILURE(Attach(&controller, c.controller_port));
+    }
     WindowingScript script;
     script.steps = c.steps;
     script.client_height = c.client_height;
@@ -264,6 +266,8 @@ struct NotInstalledCase {
     int32_t notifications;
     std::string caption;
     std::string text;
+    std::string fixture = kFixtures + "machine_no_driver.reg";
+    bool dialog_fails = false;  // DialogBoxParamA answers -1
 };
 
 const NotInstalledCase kNotInstalledCases[] = {
@@ -281,6 +285,27 @@ const NotInstalledCase kNotInstalledCases[] = {
      {101}, -1, 0, "Com Port Configuration",
      "Nothing could be configured: the joystick driver is not set up. Install the Windows "
      "joystick driver (Control Panel, Add New Hardware), then run GYRSETUP again."},
+    // The port found, not the last port counted.
+    {"ControllerFoundOnCom2", true, 2, {kClickOk}, {"COM1", "COM2"}, {}, 0, 5, "Gyrelle Detection",
+     "The Gyrelle answered on COM2, but it could not be installed: the joystick driver is not "
+     "set up. Install the Windows joystick driver (Control Panel, Add New Hardware), then run "
+     "GYRSETUP again."},
+    // The ends of the list: the first entry, and the last port with a name.
+    {"UserPicksCom1", true, 0, {Select(0), kClickOk, kEnter}, {"COM1", "COM2", "COM3", "COM4"},
+     {101}, 0, 9, "Com Port Configuration",
+     "COM1 could not be configured: the joystick driver is not set up. Install the Windows "
+     "joystick driver (Control Panel, Add New Hardware), then run GYRSETUP again."},
+    {"UserPicksCom6", true, 0, {Select(5), kClickOk, kEnter},
+     {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"}, {101}, 5, 13, "Com Port Configuration",
+     "COM6 could not be configured: the joystick driver is not set up. Install the Windows "
+     "joystick driver (Control Panel, Add New Hardware), then run GYRSETUP again.",
+     kAppFixtures + "machine_eight_ports_no_driver.reg"},
+    // A port list that never came up picked nothing, COM1 no more than any other.
+    {"PortListFailsToAppear", true, 0, {kClickOk}, {"COM1", "COM2", "COM3", "COM4"}, {}, 0, 7,
+     "Com Port Configuration",
+     "Nothing could be configured: the joystick driver is not set up. Install the Windows "
+     "joystick driver (Control Panel, Add New Hardware), then run GYRSETUP again.",
+     kFixtures + "machine_no_driver.reg", true},
 };
 
 void PrintTo(const NotInstalledCase& c, std::ostream* out) { *out << c.name; }
@@ -289,14 +314,17 @@ class NotInstalledTable : public WholeRun, public ::testing::WithParamInterface<
 
 TEST_P(NotInstalledTable, UserIsToldAndNothingIsWritten) {
     const NotInstalledCase& c = GetParam();
-    LoadMachine(kFixtures + "machine_no_driver.reg");
+    LoadMachine(c.fixture);
     SetJoystickDriverPresent(c.driver_present);
     ControllerLine controller;
-    if (c.controller_port != 0) ASSERT_NO_FATAL_FAILURE(Attach(&controller, c.controller_port));
+    if (c.controller_port != 0) {
+        ASSERT_NO_FATAL_FAILURE(Attach(&controller, c.controller_port));
+    }
     const std::string before = ExportRegistryText();
     WindowingScript script;
     script.steps = c.steps;
     script.client_height = 40;
+    script.fail_dialogs = c.dialog_fails;
 
     RunResult run = Run(script);
 
@@ -328,6 +356,119 @@ TEST_P(NotInstalledTable, UserIsToldAndNothingIsWritten) {
 
 INSTANTIATE_TEST_SUITE_P(WithoutDriverKeys, NotInstalledTable, ::testing::ValuesIn(kNotInstalledCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// An earlier run installed the controller on COM4, and every write to joystick 1's current
+// and type settings is refused now: what joystick 1 holds is not what this run configured,
+// and the user is told that Windows did not keep it.
+struct StaleInstallCase {
+    const char* name;
+    int32_t controller_port;  // 0: no controller on any port
+    std::vector<UserStep> steps;
+    bool dialog_fails;  // DialogBoxParamA answers -1
+    std::vector<int32_t> dialog_templates;
+    std::string caption;
+    std::string text;
+};
+
+const StaleInstallCase kStaleInstallCases[] = {
+    {"ControllerFoundOnCom3", 3, {kEnter}, false, {}, "Gyrelle Detection",
+     "The Gyrelle answered on COM3, but it could not be installed: Windows did not keep the "
+     "joystick settings. Run GYRSETUP again."},
+    // The earlier run's COM4 is preselected; the user picks COM3.
+    {"UserPicksCom3", 0, {Select(2), kClickOk, kEnter}, false, {101}, "Com Port Configuration",
+     "COM3 could not be configured: Windows did not keep the joystick settings. Run GYRSETUP "
+     "again."},
+    {"PortListFailsToAppear", 0, {kEnter}, true, {}, "Com Port Configuration",
+     "Nothing could be configured: Windows did not keep the joystick settings. Run GYRSETUP "
+     "again."},
+};
+
+void PrintTo(const StaleInstallCase& c, std::ostream* out) { *out << c.name; }
+
+class StaleInstallTable : public WholeRun,
+                          public ::testing::WithParamInterface<StaleInstallCase> {};
+
+TEST_P(StaleInstallTable, EarlierInstallIsNotReportedAsThisRuns) {
+    const StaleInstallCase& c = GetParam();
+    LoadMachine(kAppFixtures + "machine_installed_on_com4.reg");
+    RefuseRegistryWrites(kCurrentSettingsKey);
+    RefuseRegistryWrites(kTypeSettingsKey);
+    ControllerLine controller;
+    if (c.controller_port != 0) {
+        ASSERT_NO_FATAL_FAILURE(Attach(&controller, c.controller_port));
+    }
+    WindowingScript script;
+    script.steps = c.steps;
+    script.client_height = 40;
+    script.fail_dialogs = c.dialog_fails;
+
+    RunResult run = Run(script);
+
+    EXPECT_EQ(run.exit_code, 0);
+    const WindowingLog& log = GetWindowingLog();
+    EXPECT_TRUE(log.problems.empty()) << log.problems.front();
+    std::vector<int32_t> templates;
+    for (const ShownDialog& dialog : log.dialogs) templates.push_back(dialog.template_id);
+    EXPECT_EQ(templates, c.dialog_templates);
+    ASSERT_EQ(log.message_boxes.size(), 1u);
+    const ShownMessageBox& box = log.message_boxes[0];
+    EXPECT_EQ(box.caption, c.caption);
+    EXPECT_EQ(box.text, c.text);
+    EXPECT_EQ(box.type, 0x30u);  // MB_OK | MB_ICONEXCLAMATION
+    EXPECT_EQ(box.dialogs_before, static_cast<int32_t>(c.dialog_templates.size()));
+    // Joystick 1 still holds the earlier run's COM4.
+    ExpectValue(kCurrentSettingsKey, "Joystick1Configuration", REG_BINARY, kFullRangeRecord);
+    ExpectValue(kCurrentSettingsKey, "Joystick1OEMName", REG_SZ, TextField("Tessaline", 10));
+    ExpectValue(kTypeSettingsKey, "Joystick1OEMConfiguration", REG_BINARY, OemConfigForPort('4'));
+    ExpectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(WritesRefused, StaleInstallTable, ::testing::ValuesIn(kStaleInstallCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Joystick 1's OEM configuration record and hardware record at each JDD_CONFIGCHANGED.
+std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> joystick1_at_notices;
+
+void RecordJoystickOneAtNotice(UINT message) {
+    if (message != 0x903) return;
+    joystick1_at_notices.emplace_back(
+        ReadRegistryValue(kTypeSettingsKey, "Joystick1OEMConfiguration").bytes,
+        ReadRegistryValue(kCurrentSettingsKey, "Joystick1Configuration").bytes);
+}
+
+// The driver reads joystick 1 when it is told; the port written into all sixteen slots after
+// that notice does not reach it.
+TEST_F(WholeRun, DriverIsLastToldOfJoystickOneOnThePortConfigured) {
+    struct Case {
+        const char* name;
+        int32_t controller_port;
+        std::vector<UserStep> steps;
+        std::vector<uint8_t> record;
+    };
+    const Case cases[] = {
+        {"controller found on COM3", 3, {kEnter}, kFullRangeRecord},
+        {"COM3 picked from the list", 0, {Select(2), kClickOk}, kTenBitRecord},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();  // each case on a fresh machine, with no line attached
+        LoadMachine(kFixtures + "machine_four_ports.reg");
+        joystick1_at_notices.clear();
+        SetJoystickDriverMessageObserver(RecordJoystickOneAtNotice);
+        ControllerLine controller;
+        if (c.controller_port != 0) {
+            ASSERT_NO_FATAL_FAILURE(Attach(&controller, c.controller_port));
+        }
+        WindowingScript script;
+        script.steps = c.steps;
+
+        Run(script);
+
+        ASSERT_FALSE(joystick1_at_notices.empty());
+        EXPECT_EQ(joystick1_at_notices.back().first, OemConfigForPort('3'));
+        EXPECT_EQ(joystick1_at_notices.back().second, c.record);
+    }
+}
 
 // Where the keys are there but a part of the install did not take, the read-back says so.
 TEST_F(WholeRun, TypeThatCouldNotBeRegisteredIsNotReportedInstalled) {

@@ -1,6 +1,7 @@
 // The communications calls over one pretend port; see comm_stand_in.h.
 #include "comm_stand_in.h"
 
+#include <algorithm>
 #include <sstream>
 
 static_assert(sizeof(DCB) == 28, "the DCB must keep Windows' layout");
@@ -12,9 +13,16 @@ namespace {
 CommStandIn stand_in;
 DWORD last_error = 0;
 
-// Every call names the handle it acts on; a stranger one is written into the record.
+bool IsOpen(HANDLE handle) {
+    const auto& opened = stand_in.opened;
+    const auto& closed = stand_in.closed;
+    return std::find(opened.begin(), opened.end(), handle) != opened.end() &&
+           std::find(closed.begin(), closed.end(), handle) == closed.end();
+}
+
+// Every call names the handle it acts on; one that is not open is written into the record.
 void Record(HANDLE handle, const std::string& call) {
-    stand_in.calls.push_back(handle == kStandInPort ? call : call + " on a stranger handle");
+    stand_in.calls.push_back(IsOpen(handle) ? call : call + " on a stranger handle");
 }
 
 std::string EscapeName(DWORD function) {
@@ -94,12 +102,23 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share_mode, LPSECURIT
         last_error = stand_in.open_error;
         return INVALID_HANDLE_VALUE;
     }
-    return kStandInPort;
+    const intptr_t first = reinterpret_cast<intptr_t>(kStandInPort);
+    const HANDLE handle = reinterpret_cast<HANDLE>(
+        first + 4 * static_cast<intptr_t>(stand_in.opened.size()));
+    stand_in.opened.push_back(handle);
+    return handle;
 }
 
+// Closing a handle that is not open (a second time, say) fails, as on Windows.
 BOOL WINAPI CloseHandle(HANDLE handle) {
     Record(handle, "CloseHandle");
-    return handle == kStandInPort;
+    const bool was_open = IsOpen(handle);
+    stand_in.closed.push_back(handle);
+    if (!was_open) {
+        last_error = 6;  // ERROR_INVALID_HANDLE
+        return 0;
+    }
+    return 1;
 }
 
 DWORD WINAPI GetLastError() { return last_error; }
@@ -147,10 +166,16 @@ BOOL WINAPI FlushFileBuffers(HANDLE handle) {
     return 1;
 }
 
-// Nothing ever arrives on the pretend line, and every write goes out whole.
-BOOL WINAPI ReadFile(HANDLE handle, LPVOID, DWORD, LPDWORD read, LPOVERLAPPED) {
-    Record(handle, "ReadFile");
+// With the channel's time-outs a read returns at once with what has arrived, possibly
+// nothing, and every write goes out whole.
+BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED) {
+    Record(handle, "ReadFile " + std::to_string(count));
     *read = 0;
+    if (stand_in.read_answer == 0) return 0;
+    const size_t taken = std::min<size_t>(count, stand_in.arriving.size());
+    std::copy_n(stand_in.arriving.begin(), taken, static_cast<char*>(buffer));
+    stand_in.arriving.erase(0, taken);
+    *read = static_cast<DWORD>(taken);
     return 1;
 }
 

@@ -120,4 +120,114 @@ TEST_F(Win32SerialChannelTest, SetCommTimeoutsSucceedsOnAnyNonzeroAnswer) {
     }
 }
 
+// UdComClose takes no channel: whatever opened last is what it purges and closes, once.
+TEST_F(Win32SerialChannelTest, CloseClosesTheHandleThatWasOpenedOnce) {
+    enum What { kOpen, kClose };
+    struct Step {
+        What what;
+        const char* port;   // kOpen: the port, and whether it opens
+        bool port_opens;
+        int32_t result;
+    };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+        std::vector<size_t> closed;  // which of the handles opened reach CloseHandle, in order
+    } kCases[] = {
+        {"one port, opened and closed",
+         {{kOpen, "COM3", true, 1}, {kClose, nullptr, false, 1}},
+         {0}},
+        {"a second port after the first was closed",
+         {{kOpen, "COM3", true, 1}, {kClose, nullptr, false, 1},
+          {kOpen, "COM4", true, 1}, {kClose, nullptr, false, 1}},
+         {0, 1}},
+        {"a port that does not open leaves the one before it to close",
+         {{kOpen, "COM3", true, 1}, {kOpen, "COM4", false, -1}, {kClose, nullptr, false, 1}},
+         {0}},
+        {"a second close of the same port fails",
+         {{kOpen, "COM3", true, 1}, {kClose, nullptr, false, 1}, {kClose, nullptr, false, -1}},
+         {0, 0}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        ResetCommStandIn();
+        ResetSerialChannelState();
+        log.emplace();
+        std::vector<HANDLE> channel_handles;
+        for (const Step& step : c.steps) {
+            if (step.what == kOpen) {
+                ComChannel opening{};
+                std::snprintf(opening.port_name, sizeof opening.port_name, "%s", step.port);
+                Comm().port_opens = step.port_opens;
+                EXPECT_EQ(UdComOpen(&opening), step.result) << step.port;
+                if (step.port_opens) channel_handles.push_back(opening.handle);
+            } else {
+                const size_t calls_before = Comm().calls.size();
+                EXPECT_EQ(UdComClose(), step.result);
+                const Calls closing(Comm().calls.begin() + calls_before, Comm().calls.end());
+                // A close that fails has purged and closed a handle no longer open.
+                const char* suffix = step.result == 1 ? "" : " on a stranger handle";
+                EXPECT_EQ(closing, (Calls{std::string("PurgeComm PURGE_TXABORT") + suffix,
+                                          std::string("PurgeComm PURGE_RXABORT") + suffix,
+                                          std::string("PurgeComm PURGE_TXCLEAR") + suffix,
+                                          std::string("PurgeComm PURGE_RXCLEAR") + suffix,
+                                          std::string("CloseHandle") + suffix}));
+            }
+        }
+        ASSERT_EQ(channel_handles, Comm().opened);
+        std::vector<HANDLE> expected;
+        for (size_t index : c.closed) expected.push_back(Comm().opened.at(index));
+        EXPECT_EQ(Comm().closed, expected);
+    }
+}
+
+// With the channel's time-outs ReadFile answers at once, and success with no byte read is
+// its usual answer when nothing has arrived.
+TEST_F(Win32SerialChannelTest, ReadGivesAByteOnlyWhenReadFileBroughtOne) {
+    const struct {
+        const char* name;
+        std::string arriving;
+        BOOL read_answer;
+        int32_t result;
+        uint8_t byte;              // when the result is 1
+        std::string left;          // still on the line afterwards
+    } kCases[] = {
+        {"nothing has arrived", "", 1, -1, 0, ""},
+        {"one byte has arrived", "!", 1, 1, 0x21, ""},
+        {"two bytes have arrived", "\x21\x31", 1, 1, 0x21, "\x31"},
+        {"ReadFile fails", "!", 0, -1, 0, "!"},
+    };
+    ASSERT_EQ(UdComOpen(&channel), 1);
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        Comm().calls.clear();
+        Comm().arriving = c.arriving;
+        Comm().read_answer = c.read_answer;
+        uint8_t byte = 0xA5;
+
+        EXPECT_EQ(UdComReadByte(&channel, &byte), c.result);
+        if (c.result == 1) {
+            EXPECT_EQ(byte, c.byte);
+        }
+        EXPECT_EQ(Comm().calls, (Calls{"FlushFileBuffers", "ReadFile 1"}));
+        EXPECT_EQ(Comm().arriving, c.left);
+    }
+}
+
+TEST_F(Win32SerialChannelTest, PushedBackByteIsReadWithoutThePortAndOnlyOnce) {
+    ASSERT_EQ(UdComOpen(&channel), 1);
+    Comm().calls.clear();
+    Comm().arriving = "\x52";
+    uint8_t byte = 0;
+
+    ASSERT_EQ(UdComUnreadByte(&channel, 0x21), 1);
+    EXPECT_EQ(UdComReadByte(&channel, &byte), 1);
+    EXPECT_EQ(byte, 0x21);
+    EXPECT_EQ(Comm().calls, Calls{});
+
+    EXPECT_EQ(UdComReadByte(&channel, &byte), 1);
+    EXPECT_EQ(byte, 0x52);
+    EXPECT_EQ(Comm().calls, (Calls{"FlushFileBuffers", "ReadFile 1"}));
+}
+
 }  // namespace

@@ -84,4 +84,44 @@ TEST_F(OpenJoystickDriverKeyTest, UnterminatedDriverNameIsReadAsItsThirtyTwoChar
     RegCloseKey(key);
 }
 
+// What decides between "the joystick driver is not set up" and "Windows did not keep the
+// joystick settings".
+TEST_F(OpenJoystickDriverKeyTest, DriverKeysAreThereOnlyWhenEachOpens) {
+    const struct {
+        const char* why;
+        const char* fixture;
+        bool driver_present;
+        const char* reg_key;
+        std::string unopenable;  // a key RegOpenKeyA refuses
+        int32_t result;
+    } cases[] = {
+        {"all there", "machine_two_ports.reg", true, "DINPUT.DLL", "", 1},
+        {"no joystick driver", "machine_two_ports.reg", false, "DINPUT.DLL", "", 0},
+        {"driver names no key", "machine_two_ports.reg", true, "", "", 0},
+        {"no driver key", "machine_no_driver.reg", true, "DINPUT.DLL", "", 0},
+        {"joystick root refused", "machine_two_ports.reg", true, "DINPUT.DLL", kJoystickRoot, 0},
+        {"driver key refused", "machine_two_ports.reg", true, "DINPUT.DLL", kDriverKey, 0},
+        {"current settings refused", "machine_two_ports.reg", true, "DINPUT.DLL",
+         kCurrentSettings, 0},
+        {"OEM types key refused", "machine_two_ports.reg", true, "DINPUT.DLL", kOemTypes, 0},
+        // Only the keys the driver's setup leaves count, not the ones the install makes.
+        {"type settings refused", "machine_two_ports.reg", true, "DINPUT.DLL", kTypeSettings, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        LoadMachine(c.fixture);
+        SetJoystickDriverPresent(c.driver_present);
+        SetJoystickDriverRegKey(c.reg_key);
+        if (!c.unopenable.empty()) RefuseRegistryOpens(c.unopenable);
+        const std::string before = ExportRegistryText();
+        const int32_t flushes = RegistryFlushCount();
+        EXPECT_EQ(CheckJoystickDriverKeys(), c.result);
+        EXPECT_EQ(OpenRegistryKeyCount(), 0);
+        EXPECT_EQ(ExportRegistryText(), before);
+        EXPECT_EQ(RegistryFlushCount(), flushes);
+    }
+    LoadMachineText("REGEDIT4\n\n" + KeyLine(kCurrentSettings));
+    EXPECT_EQ(CheckJoystickDriverKeys(), 0) << "no OEM types key";
+}
+
 }  // namespace

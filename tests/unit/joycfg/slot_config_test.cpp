@@ -315,51 +315,66 @@ TEST_F(SlotConfigTest, GetSlotPortLeavesThePortWhenNoNameMatches) {
     EXPECT_EQ(GetSlotPort(0, nullptr), 0);
 }
 
-// What the install reads back before it tells the user "installed".
-TEST_F(SlotConfigTest, CheckSlotInstalledWantsTheTypeNameAndAPort) {
+std::vector<uint8_t> Head(std::vector<uint8_t> bytes, size_t size) {
+    bytes.resize(size);
+    return bytes;
+}
+
+// What the install reads back before it tells the user "installed": what it wrote last to
+// joystick 1, here the ten-bit configuration for COM4, and nothing else.
+TEST_F(SlotConfigTest, CheckSlotInstalledWantsWhatWasWrittenLast) {
     const struct {
         const char* why;
         std::vector<uint8_t> oem_name;  // empty: the configure sequence's own
+        std::vector<uint8_t> record;    // empty: the configure sequence's own
         const char* port_field;         // bytes 16 to 20 of the OEM record
+        int32_t port;                   // asked for
+        bool ten_bit;                   // asked for
         int32_t result;
-        int32_t port;                   // 42: left as it was
     } cases[] = {
-        {"configured for COM4", {}, "43 4F 4D 34 00", 1, 4},
-        {"name kept at its length plus one", TextField("Tessaline", 10), "43 4F 4D 34 00", 1, 4},
-        {"name blank", TextField("", 260), "43 4F 4D 34 00", 0, 42},
-        {"another type", TextField("Tessaline2", 260), "43 4F 4D 34 00", 0, 42},
-        {"name cut short", TextField("Tessaline", 9), "43 4F 4D 34 00", 0, 42},
-        {"no port named", {}, "43 4F 4D 37 00", 0, 42},
+        {"configured for COM4", {}, {}, "43 4F 4D 34 00", 4, true, 1},
+        {"name kept at its length plus one", TextField("Tessaline", 10), {}, "43 4F 4D 34 00", 4,
+         true, 1},
+        {"name blank", TextField("", 260), {}, "43 4F 4D 34 00", 4, true, 0},
+        {"another type", TextField("Tessaline2", 260), {}, "43 4F 4D 34 00", 4, true, 0},
+        {"name cut short", TextField("Tessaline", 9), {}, "43 4F 4D 34 00", 4, true, 0},
+        {"another port than asked", {}, {}, "43 4F 4D 34 00", 3, true, 0},
+        {"no port named", {}, {}, "43 4F 4D 37 00", 4, true, 0},
+        {"no port named, none asked", {}, {}, "43 4F 4D 37 00", 0, true, 0},
+        {"full range asked, ten-bit stored", {}, {}, "43 4F 4D 34 00", 4, false, 0},
+        {"full range stored and asked", {}, FullRangeRecord(), "43 4F 4D 34 00", 4, false, 1},
+        {"record blank", {}, std::vector<uint8_t>(112, 0), "43 4F 4D 34 00", 4, true, 0},
+        {"record cut short", {}, Head(TenBitRecord(), 111), "43 4F 4D 34 00", 4, true, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         LoadMachine("machine_two_ports.reg");
         Seed();
         ConfigureSlotTenBit(0, 4, "XYZRUV");
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kCurrentSettings.c_str(), &key), ERROR_SUCCESS);
         if (!c.oem_name.empty()) {
-            HKEY key = nullptr;
-            ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kCurrentSettings.c_str(), &key), ERROR_SUCCESS);
             RegSetValueExA(key, "Joystick1OEMName", 0, REG_SZ, c.oem_name.data(),
                            static_cast<DWORD>(c.oem_name.size()));
-            RegCloseKey(key);
         }
+        if (!c.record.empty()) {
+            RegSetValueExA(key, "Joystick1Configuration", 0, REG_BINARY, c.record.data(),
+                           static_cast<DWORD>(c.record.size()));
+        }
+        RegCloseKey(key);
         std::vector<uint8_t> record = DefaultOemConfig();
         const std::vector<uint8_t> field = Hex(c.port_field);
         std::copy(field.begin(), field.end(), record.begin() + 16);
         StoreOemConfig(record);
         const std::string before = ExportRegistryText();
         const int32_t flushes = RegistryFlushCount();
-        int32_t port = 42;
-        EXPECT_EQ(CheckSlotInstalled(0, &port), c.result);
-        EXPECT_EQ(port, c.port);
+        EXPECT_EQ(CheckSlotInstalled(0, c.port, c.ten_bit), c.result);
         EXPECT_EQ(ExportRegistryText(), before);
         EXPECT_EQ(RegistryFlushCount(), flushes);
     }
     for (const char* machine : {"machine_no_driver.reg", "machine_no_ports.reg"}) {
         LoadMachine(machine);
-        int32_t port = 42;
-        EXPECT_EQ(CheckSlotInstalled(0, &port), 0) << machine;
-        EXPECT_EQ(port, 42);
+        EXPECT_EQ(CheckSlotInstalled(0, 1, false), 0) << machine;
     }
 }
 

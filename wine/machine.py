@@ -19,8 +19,7 @@ import time
 import wine_registry
 import wine_runner
 
-SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-FIXTURES = os.path.join(SOURCE_ROOT, "tests", "fixtures")
+SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 JDD_CONFIGCHANGED = 0x903
 JDD_GETDEVCAPS = 0x802
@@ -77,11 +76,11 @@ class Paths:
 
     @property
     def test_driver(self):
-        return os.path.join(self.win32_build, "tests", "e2e", "test_driver.dll")
+        return os.path.join(self.win32_build, "wine", "test_driver.dll")
 
     @property
     def listener(self):
-        return os.path.join(self.win32_build, "tests", "e2e", "broadcast_listener.exe")
+        return os.path.join(self.win32_build, "wine", "broadcast_listener.exe")
 
     def missing(self):
         return [p for p in (self.simulator, self.installer, self.test_driver, self.listener,
@@ -322,7 +321,7 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
             targets = {c.port: sims.start(c) for c in controllers}
             session.set_ports(targets)
             session.install_joystick_driver(paths.test_driver)
-            session.import_reg(os.path.join(FIXTURES, fixture))
+            session.import_reg(fixture)
 
             ready = session.short_path("listener.ready")
             stop = session.short_path("listener.stop")
@@ -384,7 +383,7 @@ def run_native(paths, fixture, controllers, work, timeout=60):
     sims = SimulatorSet(paths.simulator, native_dir, os.path.join(native_dir, "pids"))
     export = os.path.join(native_dir, "registry.reg")
     try:
-        argv = [paths.native_install, "--fixture", os.path.join(FIXTURES, fixture), "--out", export]
+        argv = [paths.native_install, "--fixture", fixture, "--out", export]
         for c in controllers:
             argv += ["--port", f"{c.port}={sims.start(c)}"]
         with open(os.path.join(native_dir, "native_install.log"), "wb") as out:

@@ -19,12 +19,12 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-import e2e_harness  # noqa: E402
-import expected_registry as keys  # noqa: E402
+import machine  # noqa: E402
+import joystick_keys as keys  # noqa: E402
 import wine_runner  # noqa: E402
-from e2e_harness import Controller  # noqa: E402
+from machine import Controller  # noqa: E402
 
-FIXTURE = "machine_two_ports.reg"
+FIXTURE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "demo_machine.reg")
 MACHINE_PORTS = ("COM1", "COM2")
 RESULT_TITLE = "Gyrelle Detection"
 PORT_TITLE = "Com Port Configuration"
@@ -363,7 +363,7 @@ def main():
     wine_runner.cleanup_on_signals()
 
     build = os.path.abspath(args.build)
-    paths = e2e_harness.Paths(os.path.abspath(args.native_build or os.path.join(build, "native")),
+    paths = machine.Paths(os.path.abspath(args.native_build or os.path.join(build, "native")),
                               os.path.abspath(args.win32_build or os.path.join(build, "win32")))
     missing = [p for p in paths.missing() if p != paths.native_install]
     if missing:
@@ -376,7 +376,7 @@ def main():
     print(f"demo: preparing a Wine prefix that answers as Windows 95 ({'no controller' if args.no_controller else 'controller on COM2'})...",
           flush=True)
     shown = []
-    outcome, problems = e2e_harness.run_installer(
+    outcome, problems = machine.run_installer(
         paths, name, FIXTURE, controllers,
         answer_windows(pause=0 if own_display else 3,
                        wait_for_user=args.wait_for_user and not own_display, shown=shown),
@@ -385,7 +385,7 @@ def main():
         program_timeout=660 if args.wait_for_user else 90)
     answering = "you answered" if args.wait_for_user and display else "the demo pressed OK"
     report(outcome, shown, [
-        ("machine", f"a Windows 9x-like machine ({FIXTURE}) with the joystick driver's "
+        ("machine", f"a Windows 9x-like machine ({os.path.basename(FIXTURE)}) with the joystick driver's "
                     f"registry keys and two serial ports, COM1 and COM2, in a fresh Wine "
                     "prefix; " + ("nothing is behind either port" if args.no_controller
                                   else "COM1 has nothing behind it")),

@@ -1,4 +1,5 @@
-"""What the installer must leave in the registry, written out byte for byte.
+"""The joystick driver's keys and what the installer must leave in them, byte for byte: the
+report reads the registry through these, and the end-to-end checks compare with them.
 
 Values are (type, bytes) as RegQueryValueExA returns them: type 1 is REG_SZ, type 3
 REG_BINARY. The installer writes each text with its whole zero-filled field: Windows NT

@@ -21,12 +21,12 @@ import types
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import demo  # noqa: E402
-import e2e_harness  # noqa: E402
-import expected_registry as keys  # noqa: E402
+import machine  # noqa: E402
+import joystick_keys as keys  # noqa: E402
 import wine_registry  # noqa: E402
 import wine_runner  # noqa: E402
 
-SOURCE_ROOT = e2e_harness.SOURCE_ROOT
+SOURCE_ROOT = machine.SOURCE_ROOT
 DEFAULT_EXE = os.path.join(SOURCE_ROOT, "build", "win32", "app", "gyrsetup.exe")
 DEFAULT_PREFIX = os.path.join("~", "gyrelle-prefix")
 WINE_NOTE = ("Wine's own joystick support does not read these entries: the run shows the "
@@ -100,16 +100,16 @@ def run_installer(prefix, exe, display, logs, wait_for_user):
     shutil.copy2(exe, os.path.join(target, "gyrsetup.exe"))
     env = wine_runner.base_environment(prefix, display)
     program_log = os.path.join(logs, "gyrsetup.log")
-    outcome = e2e_harness.Outcome(work_dir=logs)
+    outcome = machine.Outcome(work_dir=logs)
     shown = []
     with open(program_log, "wb") as out:
         program = subprocess.Popen(["wine", "C:\\gyrsetup\\gyrsetup.exe"],
-                                   env=dict(env, WINEDEBUG=e2e_harness.MESSAGE_BOX_DEBUG),
+                                   env=dict(env, WINEDEBUG=machine.MESSAGE_BOX_DEBUG),
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=out, cwd=target,
                                    start_new_session=True)
     # A prefix of the user's own: its windows are managed, and an Xvfb of our own has no
     # window manager to focus them.
-    user = e2e_harness.User(types.SimpleNamespace(env=env), program, logs, outcome, program_log,
+    user = machine.User(types.SimpleNamespace(env=env), program, logs, outcome, program_log,
                             gives_focus=not wait_for_user)
     try:
         demo.answer_windows(pause=0, wait_for_user=wait_for_user, shown=shown)(user)
@@ -122,7 +122,7 @@ def run_installer(prefix, exe, display, logs, wait_for_user):
         wine_runner.end_wine_session(prefix, env, os.path.join(logs, "wineserver.log"))
     with open(program_log, errors="replace", newline="") as f:
         outcome.program_output = f.read()
-    outcome.message_boxes = e2e_harness.message_box_texts(outcome.program_output)
+    outcome.message_boxes = machine.message_box_texts(outcome.program_output)
     outcome.hive = wine_registry.Hive(os.path.join(prefix, "system.reg"))
     return outcome, shown
 
