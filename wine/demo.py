@@ -25,6 +25,7 @@ import wine_runner  # noqa: E402
 from machine import Controller  # noqa: E402
 
 FIXTURE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "demo_machine.reg")
+MACHINE_PORTS = ("COM1", "COM2")
 RESULT_TITLE = "Gyrelle Detection"
 PORT_TITLE = "Com Port Configuration"
 DIALOGS = {RESULT_TITLE: "the result dialog", PORT_TITLE: "the port-selection dialog"}
@@ -87,9 +88,9 @@ def text_of(data):
 def record_kind(data):
     """What a 112-byte joystick record is, in words; None for one this program never writes."""
     if data == keys.FULL_RANGE_RECORD:
-        return "full-range record (7 buttons, six axes 0 to 65535)"
+        return "the full range (7 buttons, six axes from 0 to 65535, centred at 32767)"
     if data == keys.TEN_BIT_RECORD:
-        return "10-bit record (7 buttons, six axes 0 to 1023)"
+        return "the 10-bit range (7 buttons, six axes from 0 to 1023, centred at 512)"
     if data == bytes(112):
         return "blank record (112 zero bytes)"
     return None
@@ -172,6 +173,31 @@ def port_lines(tried, found, simulator_logs):
     return lines or ["  none: the registry counts no serial port, so nothing was probed"]
 
 
+def ports_tried_summary(tried, found):
+    """One paragraph: the machine's ports, the installer's count and the ports it tried."""
+    names = [name for name, _ in tried]
+    listed = " and ".join(MACHINE_PORTS)
+    # The installer's census counts registry entries, and counts each BIOS port's twice.
+    text = (f"This machine has {len(MACHINE_PORTS)} serial ports, {listed}. The installer "
+            "takes its number of ports from the registry, where its way of counting counts "
+            f"each of this machine's ports twice: it counts {2 * len(MACHINE_PORTS)}, so it "
+            f"tries COM1 to COM{2 * len(MACHINE_PORTS)} in that order until the controller "
+            "answers. ")
+    if not names:
+        return text + "It tried none."
+    tried_text = names[0] if len(names) == 1 else ", ".join(names[:-1]) + " and " + names[-1]
+    text += f"It tried {tried_text}"
+    if found:
+        text += f", and stopped at {found}, where the controller answered."
+    else:
+        text += "; the controller answered on none of them."
+    extra = [n for n in names if n not in MACHINE_PORTS]
+    if extra:
+        text += (f" {' and '.join(extra)} {'does' if len(extra) == 1 else 'do'} not exist "
+                 "here, so they could not be opened and cost no time.")
+    return text
+
+
 def shown_lines(shown):
     lines = []
     for s in shown:
@@ -188,7 +214,10 @@ def shown_lines(shown):
 
 
 def joystick1_lines(values, found, picked):
-    lines = []
+    lines = ["    (Joystick1Configuration tells Windows how far each axis of joystick 1 moves "
+             "until the",
+             "    user calibrates it in Control Panel, once TESLN.VXD is installed; calibrating "
+             "replaces it.)"]
     for name in ("Joystick1Configuration", "Joystick1OEMName", "Joystick1OEMCallout"):
         if name not in values:
             lines.append(f"    {name}: missing")
@@ -197,10 +226,15 @@ def joystick1_lines(values, found, picked):
         if name == "Joystick1Configuration":
             what = describe_hw_config(data)
             if data == keys.FULL_RANGE_RECORD:
-                what += (f", because the controller answered on {found}" if found
-                         else ", written for COM1 before the port list; no port was picked")
+                what += (f". The controller was found on {found}, and a controller found by the "
+                         "search gets the Tessaline type's own range, the one OEMDATA below holds."
+                         if found else
+                         ". Written for COM1 before the port list opened; no port was chosen "
+                         "in it.")
             elif data == keys.TEN_BIT_RECORD:
-                what += f", because {picked or 'a port'} was picked in the port list"
+                what += (f". {picked or 'A port'} was chosen in the port list (OK pressed), and a "
+                         "port chosen there gets the range of the controller's own readings, "
+                         "which are 10 bits per axis.")
             elif data == bytes(112):
                 what += ": joystick 1 is not set up"
         elif name == "Joystick1OEMName":
@@ -287,8 +321,7 @@ def report(outcome, shown, setting, driver_note=None):
              if outcome.exit_code == 0 else f"{outcome.exit_code}: the program did not end normally")
     lines.append(f"{'exit code:':<12}{ended}")
     lines += ["", "What it showed, in order:"] + shown_lines(shown)
-    lines += ["", "Ports tried, in order (only the ports the registry counts; the first that",
-              "answers ends the search):"]
+    lines += [""] + textwrap.wrap(ports_tried_summary(tried, found), 90)
     lines += port_lines(tried, found, outcome.simulator_logs)
     lines.append("")
     if driver_note:
@@ -352,9 +385,10 @@ def main():
         program_timeout=660 if args.wait_for_user else 90)
     answering = "you answered" if args.wait_for_user and display else "the demo pressed OK"
     report(outcome, shown, [
-        ("machine", f"{FIXTURE}: a Windows 9x-like machine with serial ports COM1 and COM2 "
-                    "(which its registry counts as four ports: a BIOS port is counted twice) "
-                    "and the joystick driver's registry keys, in a fresh Wine prefix"),
+        ("machine", f"a Windows 9x-like machine ({os.path.basename(FIXTURE)}) with the joystick driver's "
+                    f"registry keys and two serial ports, COM1 and COM2, in a fresh Wine "
+                    "prefix; " + ("nothing is behind either port" if args.no_controller
+                                  else "COM1 has nothing behind it")),
         ("controller", "none attached" if args.no_controller
                        else "the controller simulator, playing the Gyrelle on COM2"),
         ("display", (f"your display {display}" if display else "an Xvfb of the demo's own")

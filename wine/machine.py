@@ -298,13 +298,13 @@ def _read_driver_log(path):
 
 def run_installer(paths, name, fixture, controllers, user_script, check, *, display=None,
                   own_display=True, keep=False, program_timeout=90, work_length=0,
-                  wine_default=False, program_env=None):
+                  windows_version=wine_runner.WINDOWS_VERSION, program_env=None):
     """Runs the installer once; returns (Outcome, problems found by check).
 
     user_script(user) drives the dialogs while the program runs; check(outcome) returns
     a list of problems, and the prefix copy is kept for inspection when there are any.
-    work_length sets the least length of the work folder's path; wine_default makes Wine
-    answer as its default Windows version instead of Windows 95. program_env adds to the
+    work_length sets the least length of the work folder's path; windows_version is what
+    Wine answers as (None: its default, NT). program_env adds to the
     installer's environment alone.
     """
     outcome = Outcome()
@@ -314,7 +314,7 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
             os.unlink(os.path.join(artifacts, old))
     with wine_runner.WineSession(paths.e2e_dir, name, display=display, own_display=own_display,
                                  keep=keep, work_length=work_length,
-                                 wine_default=wine_default) as session:
+                                 windows_version=windows_version) as session:
         outcome.work_dir = session.work
         sims = SimulatorSet(paths.simulator, session.work, session.pid_file())
         try:

@@ -79,7 +79,7 @@ class WineError(Exception):
 
 
 def log(message):
-    print(f"[wine_runner] {message}", file=sys.stderr, flush=True)
+    print(message, file=sys.stderr, flush=True)
 
 
 def wine_version():
@@ -272,7 +272,8 @@ def ensure_template(e2e_dir):
             remove_short_folder(short)
         with open(stamp_path, "w") as f:
             f.write(stamp)
-        log(f"template prefix made in {time.monotonic() - started:.1f} s: {template}")
+        log(f"Made a Wine prefix that answers as Windows 95 in {time.monotonic() - started:.0f} s; "
+            f"every run starts from a copy of it, so later runs skip this step ({template})")
         return template
 
 
@@ -382,9 +383,11 @@ class WineSession:
     """
 
     def __init__(self, e2e_dir, name, display=None, own_display=True, keep=False,
-                 work_length=0, wine_default=False):
+                 work_length=0, windows_version=WINDOWS_VERSION):
+        """windows_version: what Wine answers as ("win95", "win98", "winme"); None for
+        Wine's default."""
         self.e2e_dir = os.path.abspath(e2e_dir)
-        self.wine_default = wine_default
+        self.windows_version = windows_version
         self.name = name
         self.work_length = work_length
         self.keep = keep
@@ -422,8 +425,8 @@ class WineSession:
         template = ensure_template(self.e2e_dir)
         self.prepare_folders()
         subprocess.run(["cp", "-a", template, self.prefix], check=True, timeout=300)
-        if self.wine_default:
-            drop_windows_version(os.path.join(self.prefix, "user.reg"))
+        if self.windows_version != WINDOWS_VERSION:
+            set_windows_version(os.path.join(self.prefix, "user.reg"), self.windows_version)
         if self.own_display:
             self.xvfb = Xvfb(self.path("xvfb.log"), self.pid_file()).__enter__()
             self.display = self.xvfb.display
@@ -498,7 +501,7 @@ class WineSession:
                 if kept:
                     # The kept prefix's ports still point into the short folder; the next
                     # run of the same name removes both.
-                    log(f"kept {self.work} and {self.short}")
+                    log(f"The run's Wine prefix and logs are kept in {self.work} and {self.short}")
                 else:
                     shutil.rmtree(self.prefix, ignore_errors=True)
             if self.short and not kept:
@@ -602,21 +605,25 @@ class WineSession:
         return os.path.join(self.prefix, "system.reg")
 
 
-def drop_windows_version(user_reg):
-    """Takes the Version value out of HKCU\\Software\\Wine in a prefix's user hive whose
-    session is down, so that the prefix answers as Wine's default again."""
+def set_windows_version(user_reg, version):
+    """Sets the Version value of HKCU\\Software\\Wine in a prefix's user hive whose session
+    is down; None takes it out, so that the prefix answers as Wine's default again."""
     with open(user_reg, newline="") as f:
         lines = f.read().split("\n")
     section = None
+    found = False
     kept = []
     for line in lines:
         if line.startswith("["):
             section = line.split("]", 1)[0] + "]"
         elif section == "[Software\\\\Wine]" and line.startswith('"Version"='):
-            continue
+            found = True
+            if version is None:
+                continue
+            line = f'"Version"="{version}"'
         kept.append(line)
-    if len(kept) == len(lines):
-        raise WineError(f"no Windows version to drop in {user_reg}")
+    if not found:
+        raise WineError(f"no Windows version to set in {user_reg}")
     with open(user_reg, "w", newline="") as f:
         f.write("\n".join(kept))
 

@@ -51,13 +51,28 @@ def close_with_enter(user, window, what, problems):
         problems.append(f'Enter did not close the "{what}" window and end the program')
 
 
-def dialog_on_screen(user, title, shot):
+def line_closed(user, port):
+    """Whether the simulator on this port has seen its line opened and then closed."""
+    try:
+        with open(os.path.join(user.session.work, f"simulator-com{port}.log")) as f:
+            events = [e for e in f.read().split() if e in ("opened", "closed")]
+    except FileNotFoundError:
+        return False
+    return bool(events) and events[-1] == "closed"
+
+
+def dialog_on_screen(user, title, shot, closed_port=0):
     """The dialog's window, photographed; None (with the problem noted) when none came or
-    a message box of the same caption came in its place."""
+    a message box of the same caption came in its place. closed_port: the port whose line
+    must already be closed when the dialog shows, or it stays held for as long as the user
+    leaves the dialog up. (A port that answered wrongly is left open by design.)"""
     window = user.wait_for(title)
     if window is None:
         user.outcome.user_problems.append(f'no "{title}" dialog appeared')
         return None
+    if closed_port and not line_closed(user, closed_port):
+        user.outcome.user_problems.append(f'COM{closed_port} was not closed when the "{title}" '
+                                          "dialog appeared")
     user.screenshot(window, shot)
     boxes = user.message_boxes()
     if boxes:
@@ -82,10 +97,11 @@ def message_box_answered(user, title, text, after=()):
     close_with_enter(user, window, title, problems)
 
 
-def result_dialog(escape_first):
+def result_dialog(found, escape_first=False):
+    """The controller found on port found: its line closed, the result dialog answered."""
     def script(user):
         problems = user.outcome.user_problems
-        window = dialog_on_screen(user, RESULT_TITLE, "result-dialog")
+        window = dialog_on_screen(user, RESULT_TITLE, "result-dialog", closed_port=found)
         if window is None:
             return
         if escape_first:
@@ -140,7 +156,8 @@ def compare_key(hive, key, expected, problems):
 
 
 def configured(record, port_digit, windows_95=True):
-    """Texts as the Windows version the prefix answers as stores them."""
+    """Texts as the Windows version the prefix answers as stores them: windows_95 for the
+    whole 9x family, which keeps a text at its length plus one."""
     def check(hive, problems):
         compare_key(hive, want.CURRENT_SETTINGS,
                     want.current_settings_values(record, windows_95), problems)
@@ -218,23 +235,23 @@ class Scenario:
     work_length: int = 0   # the least length of the run's work folder path
     debugging_lines: tuple = ()  # patterns of the serial channel's lines, in order; () skips
     message_box: str = ""  # the text of the one message box due; "" when none may show
-    wine_default: bool = False  # Wine answers as its default (NT), not as Windows 95
+    windows_version: str = "win95"  # what Wine answers as; None for its default (NT)
 
 
 SCENARIOS = [
     Scenario("controller_on_port3_of_4", "machine_four_ports.reg",
-             (Controller(3), Controller(4)), result_dialog(escape_first=True), 6,
+             (Controller(3), Controller(4)), result_dialog(3, escape_first=True), 6,
              {3: ANSWERS, 4: {0}}, configured(want.FULL_RANGE_RECORD, 3),
              debugging_lines=(*port_absent(1), *port_absent(2), *port_opens(3))),
     Scenario("not_found_user_picks_com3", "machine_four_ports.reg",
              (), pick_com3_then(), 9, {}, configured(want.TEN_BIT_RECORD, 3),
              debugging_lines=(*port_absent(1), *port_absent(2), *port_absent(3), *port_absent(4))),
     Scenario("late_paced_controller_found", "machine_two_ports.reg",
-             (Controller(1, ("--delay-ms", "500", "--pace")),), result_dialog(escape_first=False), 4,
+             (Controller(1, ("--delay-ms", "500", "--pace")),), result_dialog(1), 4,
              {1: ANSWERS}, configured(want.FULL_RANGE_RECORD, 1)),
     Scenario("wrong_banner_then_right_one", "machine_two_ports.reg",
              (Controller(1, ("--banner", "1 Marlock Pad V1.00")), Controller(2)),
-             result_dialog(escape_first=False), 5,
+             result_dialog(2), 5,
              {1: set(range(1, 10)), 2: ANSWERS}, configured(want.FULL_RANGE_RECORD, 2)),
     # The driver's registry keys are missing but the driver itself is there: the
     # notifications still go out while nothing is written, and the user is told so in a
@@ -252,15 +269,22 @@ SCENARIOS = [
     # the same joystick root and OEM types subtrees natively as under Wine. The stand-ins
     # keep texts as NT does, so Wine answers as its default here.
     Scenario("same_registry_natively_and_under_wine", "machine_four_ports.reg",
-             (Controller(3),), result_dialog(escape_first=False), 6,
+             (Controller(3),), result_dialog(3), 6,
              {3: ANSWERS}, configured(want.FULL_RANGE_RECORD, 3, windows_95=False),
-             differential=True, wine_default=True),
+             differential=True, windows_version=None),
     # A build tree deep in the file system: the prefix and the logs sit past the length of
     # a socket path and of MAX_PATH, and the run must not care.
     Scenario("controller_found_from_a_deep_folder", "machine_two_ports.reg",
-             (Controller(2),), result_dialog(escape_first=False), 5,
+             (Controller(2),), result_dialog(2), 5,
              {2: ANSWERS}, configured(want.FULL_RANGE_RECORD, 2), work_length=280),
 ]
+
+# Windows 98 and Me must see the same dialogs, bytes and notifications as Windows 95.
+NINE_X_TWINS = ("controller_on_port3_of_4", "not_found_user_picks_com3")
+LATER_9X_VERSIONS = (("win98", "windows_98"), ("winme", "windows_me"))
+SCENARIOS += [dataclasses.replace(twin, name=f"{twin.name}_as_{label}", windows_version=version)
+              for version, label in LATER_9X_VERSIONS
+              for twin in SCENARIOS if twin.name in NINE_X_TWINS]
 
 
 def check_outcome(scenario, paths):
@@ -307,7 +331,7 @@ def run(scenario, paths, keep, deadline, program_env=None):
         outcome, problems = machine.run_installer(
             paths, scenario.name, os.path.join(FIXTURES, scenario.fixture), scenario.controllers, scenario.user,
             check_outcome(scenario, paths), keep=keep, work_length=scenario.work_length,
-            wine_default=scenario.wine_default, program_env=program_env)
+            windows_version=scenario.windows_version, program_env=program_env)
     except Exception as error:  # the harness has cleaned up and kept the prefix copy
         print(f"{scenario.name}: FAIL {type(error).__name__}: {error}")
         return 1
