@@ -17,6 +17,7 @@ import os
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -131,20 +132,37 @@ def base_environment(prefix, display):
     return env
 
 
-def processes_of_prefix(prefix):
-    """Process ids whose environment names this prefix: every Wine process of the session."""
-    needle = b"WINEPREFIX=" + os.fsencode(prefix) + b"\0"
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit() or int(entry) == os.getpid():
-            continue
-        try:
-            with open(f"/proc/{entry}/environ", "rb") as f:
-                if needle in f.read() + b"\0":
-                    found.append(int(entry))
-        except OSError:
-            pass
-    return found
+def _lock_held(path):
+    """Whether a running process holds a write lock on this file (asked, never taken)."""
+    try:
+        fd = os.open(path, os.O_RDONLY)
+    except OSError:
+        return False
+    try:
+        request = struct.pack("hhqqi4x", fcntl.F_WRLCK, os.SEEK_SET, 0, 0, 0)
+        answer = fcntl.fcntl(fd, fcntl.F_GETLK, request)
+        return struct.unpack("hhqqi4x", answer)[0] != fcntl.F_UNLCK
+    finally:
+        os.close(fd)
+
+
+def server_running(prefix):
+    """Whether the prefix's wineserver runs, without starting one: the server holds the
+    lock file in its socket folder, named after the prefix folder's device and inode.
+    Upstream Wine keeps that folder in /tmp/.wine-UID; Debian's in $TMPDIR (or /tmp)
+    under the name the prefix's "wineserver" file holds."""
+    try:
+        st = os.stat(prefix)
+    except OSError:
+        return False
+    name = f"server-{st.st_dev:x}-{st.st_ino:x}"
+    bases = [f"/tmp/.wine-{os.getuid()}", f"/run/user/{os.getuid()}/wine"]
+    with contextlib.suppress(OSError), open(os.path.join(prefix, "wineserver")) as f:
+        folder = f.read().strip()
+        if folder and "/" not in folder:
+            bases += [os.path.join(os.environ.get("TMPDIR") or "/tmp", folder),
+                      os.path.join("/tmp", folder)]
+    return any(_lock_held(os.path.join(base, name, "lock")) for base in bases)
 
 
 def run_to_files(argv, env, out_path, timeout, cwd=None):
@@ -277,17 +295,22 @@ def ensure_template(e2e_dir):
         return template
 
 
-def install_wine_fonts(prefix, fonts_dir=WINE_FONTS_DIR):
-    """Copies Wine's own font files into the prefix's Fonts folder."""
+def install_wine_fonts(prefix, fonts_dir=WINE_FONTS_DIR, keep_existing=False):
+    """Copies Wine's own font files into the prefix's Fonts folder; returns the names
+    copied. keep_existing: a file of the same name (in any case) is left as it is."""
     if not os.path.isfile(os.path.join(fonts_dir, PROBE_FONT.lower() + ".ttf")):
         raise WineError(f"Wine's fonts are missing from {fonts_dir}; scripts/setup installs "
                         "them (fonts-wine)")
     target = os.path.join(prefix, "drive_c", "windows", "Fonts")
     os.makedirs(target, exist_ok=True)
+    present = {n.lower() for n in os.listdir(target)} if keep_existing else set()
+    copied = []
     for name in sorted(os.listdir(fonts_dir)):
         source = os.path.join(fonts_dir, name)
-        if os.path.isfile(source):
+        if os.path.isfile(source) and name.lower() not in present:
             shutil.copyfile(source, os.path.join(target, name))
+            copied.append(name)
+    return copied
 
 
 def check_font_loaded(env, log_path, cwd, family):
@@ -308,20 +331,18 @@ def check_font_loaded(env, log_path, cwd, family):
 
 
 def end_wine_session(prefix, env, out_path, kill=False):
-    """Ends the prefix's Wine session (saving its registry) and leaves no process behind."""
+    """Ends the Wine session of a prefix the caller made (saving its registry); True when
+    it ended. kill: end its programs first."""
     if kill:
         run_to_files(["wineserver", "-k"], env, out_path, timeout=30)
     if run_to_files(["wineserver", "-w"], env, out_path, timeout=60) is None:
         run_to_files(["wineserver", "-k"], env, out_path, timeout=30)
-    deadline = time.monotonic() + 10
-    while time.monotonic() < deadline:
-        left = processes_of_prefix(prefix)
-        if not left:
-            return
-        time.sleep(0.2)
-    for pid in processes_of_prefix(prefix):
-        with contextlib.suppress(ProcessLookupError, PermissionError):
-            os.kill(pid, signal.SIGKILL)
+    return run_to_files(["wineserver", "-w"], env, out_path, timeout=30) == 0
+
+
+def wait_for_session_end(env, out_path, timeout=60):
+    """Waits for a session's programs to end and its registry to be saved; ends nothing."""
+    return run_to_files(["wineserver", "-w"], env, out_path, timeout=timeout) == 0
 
 
 class Xvfb:
@@ -443,9 +464,10 @@ class WineSession:
         self.work = os.path.join(runs, self.name)
         # A run of the same name that was killed may have left its processes behind.
         end_recorded_processes(os.path.join(runs, f"{self.name}.pids"))
-        for pid in processes_of_prefix(os.path.join(self.work, "prefix")):
-            with contextlib.suppress(ProcessLookupError, PermissionError):
-                os.kill(pid, signal.SIGKILL)
+        old_prefix = os.path.join(self.work, "prefix")
+        if os.path.isdir(old_prefix):
+            run_to_files(["wineserver", "-k"], base_environment(old_prefix, None),
+                         os.devnull, timeout=30)
         with contextlib.suppress(OSError), open(os.path.join(self.work, "short-folder")) as f:
             remove_short_folder(f.read().strip())
         shutil.rmtree(self.work, ignore_errors=True)

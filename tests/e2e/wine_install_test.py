@@ -42,6 +42,111 @@ def registry_problems(hive):
     oem_name = hive.value(want.OEM_TYPE, "OEMNAME")
     if not hive.has_key(want.OEM_TYPE) or oem_name is None or text_of(oem_name[1]) != "Brennick Gyrelle":
         problems.append(f"no OEM\\Tessaline key naming \"Brennick Gyrelle\" (OEMNAME {oem_name!r})")
+    name = hive.value(want.CURRENT_SETTINGS, "Joystick1OEMName")
+    if name != (want.REG_SZ, b"Tessaline\0"):
+        problems.append(f'"Tessaline" is not stored as Windows 95 stores it (10 bytes): {name!r}')
+    return problems
+
+
+def run_script(argv, env, output_path, timeout=600):
+    with open(output_path, "wb") as out:
+        result = subprocess.run([SCRIPT] + argv, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=subprocess.STDOUT, timeout=timeout, check=False)
+    with open(output_path, errors="replace") as f:
+        return result.returncode, f.read()
+
+
+def snapshot(prefix):
+    """The registry files' bytes and the prefix's top-level names."""
+    files = {}
+    for name in ("system.reg", "user.reg", "userdef.reg"):
+        with open(os.path.join(prefix, name), "rb") as f:
+            files[name] = f.read()
+    return files, sorted(os.listdir(prefix))
+
+
+def not_serial_problems(work, env):
+    """A regular file and a folder as DEVICE: exit 2, one line, no prefix made."""
+    problems = []
+    regular = os.path.join(work, "not-a-device")
+    with open(regular, "w") as f:
+        f.write("text\n")
+    folder = os.path.join(work, "a-folder")
+    os.makedirs(folder)
+    for device in (regular, folder):
+        rc, output = run_script([device], env, os.path.join(work, "not-serial.out"), 60)
+        if rc != 2 or output.strip() != f"wine-install: {device} is not a serial device":
+            problems.append(f"{device} as DEVICE: exit {rc}, said {output!r}")
+        if os.path.exists(env["WINEPREFIX"]):
+            problems.append(f"{device} as DEVICE made the prefix")
+    return problems
+
+
+def reuse_problems(args, work, prefix, link, env, pid_file):
+    """The prefix made above, now the user's: a process naming it, a font and a key of the
+    user's survive a second run, whose registry copies equal the registry before it; a Wine
+    program of the user's running there makes the next run refuse and change nothing."""
+    problems = []
+    font = os.path.join(prefix, "drive_c", "windows", "Fonts", "tahoma.ttf")
+    with open(font, "wb") as f:
+        f.write(b"the user's own tahoma")
+    with open(os.path.join(prefix, "user.reg"), "a", newline="\n") as f:
+        f.write('\n[Software\\\\UsersOwn] 1700000000\n"Kept"="yes"\n')
+    sleeper = subprocess.Popen(["sleep", "600"], env=env, start_new_session=True)
+    wine_runner.record_process(pid_file, sleeper)
+    before, _ = snapshot(prefix)
+    rc, output = run_script(["--exe", args.exe, link], env, os.path.join(work, "reuse.out"))
+    print(output)
+    if rc != 0 or "Gyrelle detected and installed" not in output:
+        problems.append(f"the run in the reused prefix exited {rc}")
+    if sleeper.poll() is not None:
+        problems.append("the process naming the prefix was ended")
+    with open(font, "rb") as f:
+        if f.read() != b"the user's own tahoma":
+            problems.append("the user's tahoma.ttf was replaced")
+    with open(os.path.join(prefix, "user.reg")) as f:
+        if "[Software\\\\UsersOwn]" not in f.read():
+            problems.append("the user's key is gone")
+    for name, data in before.items():
+        copies = [line.split("  ", 1)[1].strip() for line in output.splitlines()
+                  if line.startswith("wine-install:   /") and f"/{name}." in line]
+        if len(copies) != 1 or not os.path.isfile(copies[0]):
+            problems.append(f"no copy of {name} was named: {copies!r}")
+            continue
+        with open(copies[0], "rb") as f:
+            if f.read() != data:
+                problems.append(f"{copies[0]} differs from {name} before the run")
+    if "COM1: linked to" not in output or "AppDefaults\\gyrsetup.exe" not in output:
+        problems.append("the run did not say what it changes")
+    sleeper.kill()
+    sleeper.wait()
+
+    # A Wine program of the user's that waits for input.
+    wine_env = wine_runner.base_environment(prefix, None)
+    program = subprocess.Popen(["wine", "cmd"], env=wine_env, stdin=subprocess.PIPE,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               start_new_session=True)
+    wine_runner.record_process(pid_file, program)
+    try:
+        deadline = time.monotonic() + 60
+        while not wine_runner.server_running(prefix) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        time.sleep(2)
+        before = snapshot(prefix)
+        rc, output = run_script(["--exe", args.exe, link], env, os.path.join(work, "busy.out"), 120)
+        want_line = (f"wine-install: Wine programs are running in {prefix}: close them, then "
+                     "run wine-install again")
+        if rc != 1 or output.strip() != want_line:
+            problems.append(f"with a Wine program running: exit {rc}, said {output!r}")
+        if program.poll() is not None:
+            problems.append("the user's Wine program was ended")
+        if snapshot(prefix) != before:
+            problems.append("the prefix changed although Wine programs were running")
+    finally:
+        # The test made this prefix: ending its session is the test's to do.
+        wine_runner.end_wine_session(prefix, wine_env, os.path.join(work, "wineserver.log"),
+                                     kill=True)
+        wine_runner.kill_group(program)
     return problems
 
 
@@ -65,18 +170,14 @@ def main():
         simulators.start(machine.Controller(1, ("--link", link)))
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WINEPREFIX")}
         env["WINEPREFIX"] = prefix
-        output_path = os.path.join(work, "wine-install.out")
+        problems += not_serial_problems(work, env)
         started = time.monotonic()
-        with open(output_path, "wb") as out:
-            result = subprocess.run([SCRIPT, "--exe", args.exe, link], env=env,
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                                    timeout=600, check=False)
-        with open(output_path, errors="replace") as f:
-            output = f.read()
+        rc, output = run_script(["--exe", args.exe, link], env,
+                                os.path.join(work, "wine-install.out"))
         print(output)
         print(f"scripts/wine-install took {time.monotonic() - started:.0f} s")
-        if result.returncode != 0:
-            problems.append(f"scripts/wine-install exited {result.returncode}")
+        if rc != 0:
+            problems.append(f"scripts/wine-install exited {rc}")
         for needed in ('"Gyrelle Detection": "Gyrelle detected and installed"',
                        "COM1: answered",
                        "Wine's own joystick support does not read these entries"):
@@ -85,6 +186,8 @@ def main():
         if 'a message box "' in output:
             problems.append("a message box was shown")
         problems += registry_problems(wine_registry.Hive(os.path.join(prefix, "system.reg")))
+        if not problems:
+            problems += reuse_problems(args, work, prefix, link, env, pid_file)
     finally:
         simulators.stop()
         wine_runner.end_recorded_processes(pid_file)
