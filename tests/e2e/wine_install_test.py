@@ -94,9 +94,18 @@ def reuse_problems(args, work, prefix, link, env, pid_file):
         f.write('\n[Software\\\\UsersOwn] 1700000000\n"Kept"="yes"\n')
     sleeper = subprocess.Popen(["sleep", "600"], env=env, start_new_session=True)
     wine_runner.record_process(pid_file, sleeper)
-    before, _ = snapshot(prefix)
-    rc, output = run_script(["--exe", args.exe, link], env, os.path.join(work, "reuse.out"))
-    print(output)
+    # Under qemu-i386, Wine has been seen to end the installer mid-run once in a few runs
+    # (its log stops at the port's open, no window appears): such a run is tried once more,
+    # from the registry as it then stands, and said so. Any other failure counts at once.
+    for attempt in (1, 2):
+        before, _ = snapshot(prefix)
+        rc, output = run_script(["--exe", args.exe, link], env,
+                                os.path.join(work, f"reuse-{attempt}.out"))
+        print(output)
+        if attempt == 1 and rc != 0 and "did not end normally" in output:
+            print("NOTE: Wine ended the installer abnormally in the reused prefix; trying again")
+            continue
+        break
     if rc != 0 or "Gyrelle detected and installed" not in output:
         problems.append(f"the run in the reused prefix exited {rc}")
     if sleeper.poll() is not None:
