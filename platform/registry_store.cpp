@@ -2,6 +2,7 @@
 // Win32 calls the product makes and the REGEDIT4 reader and writer the tests use.
 #include "platform/registry_store.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -40,6 +41,7 @@ struct Store {
     std::vector<Refusal> refusals;
     std::vector<std::string> unopenable;  // folded paths
     bool leading_backslash_refused = false;
+    bool texts_at_their_length = false;
     std::vector<RegistryCall> calls;
     int32_t stray_closes = 0;
 };
@@ -401,6 +403,7 @@ void ResetRegistryStore() {
     store.refusals.clear();
     store.unopenable.clear();
     store.leading_backslash_refused = false;
+    store.texts_at_their_length = false;
     store.calls.clear();
 }
 
@@ -541,6 +544,10 @@ void SetRegistryLeadingBackslashRefused(bool refuse) {
     TheStore().leading_backslash_refused = refuse;
 }
 
+void SetRegistryTextsKeptAtTheirLength(bool at_their_length) {
+    TheStore().texts_at_their_length = at_their_length;
+}
+
 void RefuseRegistryOpens(const std::string& key_path) {
     TheStore().unopenable.push_back(FoldedJoin("", StripRootName(key_path)));
 }
@@ -620,6 +627,12 @@ LONG RegSetValueExAUntraced(HKEY key, LPCSTR value_name, DWORD /*reserved*/, DWO
     if (value.name.empty()) value.name = name;  // a rewrite keeps the name's first spelling
     value.type = type;
     value.bytes.assign(data, data + data_size);
+    if (type == REG_SZ && TheStore().texts_at_their_length) {
+        // The text up to its first NUL, or all that was passed when it has none, and one NUL.
+        const auto nul = std::find(value.bytes.begin(), value.bytes.end(), uint8_t{0});
+        value.bytes.erase(nul, value.bytes.end());
+        value.bytes.push_back(0);
+    }
     return ERROR_SUCCESS;
 }
 

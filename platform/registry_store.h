@@ -42,6 +42,11 @@ std::vector<std::string> RegistryValueNames(const std::string& key_path);
 // only a separator, as on Windows 95. A reset returns to the default.
 void SetRegistryLeadingBackslashRefused(bool refuse);
 
+// With at_their_length set, a REG_SZ is stored as Windows 9x stores it: its text up to the
+// first NUL and one NUL, whatever length was passed. By default the bytes are kept at the
+// length given, as Windows NT does. A reset returns to the default.
+void SetRegistryTextsKeptAtTheirLength(bool at_their_length);
+
 // Handles handed out by RegOpenKeyA/RegCreateKeyA and not yet closed.
 int32_t OpenRegistryKeyCount();
 // RegFlushKey calls that succeeded since the last reset.

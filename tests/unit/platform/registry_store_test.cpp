@@ -43,6 +43,43 @@ TEST_F(RegistryStoreTest, LeadingBackslashCanBeRefusedAsOnNt) {
     RegCloseKey(key);
 }
 
+// Windows 9x keeps a REG_SZ as its text and one NUL, whatever length the caller passed;
+// binary values keep every byte either way, and a reset returns to keeping every byte.
+TEST_F(RegistryStoreTest, TextsCanBeKeptAtTheirLengthAsOnWindows9x) {
+    const struct {
+        const char* why;
+        DWORD type;
+        std::vector<uint8_t> written;
+        std::vector<uint8_t> stored;
+    } cases[] = {
+        {"text in a zero-filled buffer", REG_SZ, Bytes(std::string("Tessaline") + std::string(251, '\0')),
+         Bytes(std::string("Tessaline") + '\0')},
+        {"text without its NUL", REG_SZ, Bytes("tesln"), Bytes(std::string("tesln") + '\0')},
+        {"only NULs", REG_SZ, std::vector<uint8_t>(260, 0), std::vector<uint8_t>(1, 0)},
+        {"nothing at all", REG_SZ, {}, std::vector<uint8_t>(1, 0)},
+        {"binary", REG_BINARY, {0x41, 0x00, 0x42, 0x00}, {0x41, 0x00, 0x42, 0x00}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ResetRegistryStore();
+        SetRegistryTextsKeptAtTheirLength(true);
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "One", &key), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExA(key, "v", 0, c.type, c.written.data(),
+                                 static_cast<DWORD>(c.written.size())),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+        EXPECT_EQ(ReadRegistryValue("One", "v").bytes, c.stored);
+    }
+    ResetRegistryStore();
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "One", &key), ERROR_SUCCESS);
+    const std::vector<uint8_t> field(260, 0);
+    ASSERT_EQ(RegSetValueExA(key, "v", 0, REG_SZ, field.data(), 260), ERROR_SUCCESS);
+    ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(ReadRegistryValue("One", "v").bytes.size(), 260u);
+}
+
 TEST_F(RegistryStoreTest, NamesIgnoreCaseAndKeepTheFirstSpelling) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "System\\MediaResources", &key), ERROR_SUCCESS);
