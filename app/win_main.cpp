@@ -1,5 +1,6 @@
 // Entry and the hidden main window, whose creation message runs the install.
 #include "app/installer.h"
+#include "crt/crt.h"
 
 namespace {
 const char kClassName[] = "Tessaline Joystick Test Program";
@@ -50,7 +51,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous_instance, LPSTR, int s
     }
     HWND window = CreateWindowExA(0, kClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                   CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance, nullptr);
-    if (window == nullptr) return 1;
+    if (window == nullptr) {
+        // The only log the program has; a run that ends early must say why there.
+        WriteStandardOutput("WinMain: the main window could not be created; exit code 1\n");
+        return 1;
+    }
     ShowWindow(window, show_command);
     if (WillNeverPaint(window)) PostQuitMessage(0);
     MSG message = {};
@@ -60,6 +65,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous_instance, LPSTR, int s
         DispatchMessageA(&message);
     }
     // GetMessage fails only on a bad window or message pointer; no quit code came then.
-    if (got < 0) return 1;
+    if (got < 0) {
+        WriteStandardOutput("WinMain: GetMessage failed before the quit message; exit code 1\n");
+        return 1;
+    }
     return static_cast<int>(message.wParam);
 }

@@ -303,7 +303,7 @@ BOOL WINAPI IsWindowVisible(HWND handle) {
 
 BOOL WINAPI GetMessageA(LPMSG message, HWND, UINT, UINT) {
     Model& model = TheModel();
-    if (message == nullptr) return -1;
+    if (message == nullptr || model.script.fail_get_message) return -1;
     if (model.script.destroy_before_first_paint && model.log.paints_dispatched == 0) {
         model.script.destroy_before_first_paint = false;
         for (WindowState& window : model.windows) {

@@ -36,6 +36,8 @@ struct WindowingScript {
     bool destroy_before_first_paint = false;
     bool fail_register_class = false;
     bool fail_create_window = false;
+    // GetMessageA answers -1, as for a bad window or message pointer.
+    bool fail_get_message = false;
     // DialogBoxParamA answers -1 at once, as when the template cannot be loaded or the
     // dialog not made; the procedure is not called and no dialog is logged.
     bool fail_dialogs = false;
