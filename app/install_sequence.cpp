@@ -20,18 +20,28 @@ const char kPortSelectCaption[] = "Com Port Configuration";
 const char kDriverMissing[] =
     "the joystick driver is not set up. Install the Windows joystick driver (Control Panel, "
     "Add New Hardware), then run GYRSETUP again.";
+const char kTypeNotKept[] =
+    "Windows did not keep the Brennick Gyrelle joystick type. Run GYRSETUP again.";
 const char kSettingsNotKept[] = "Windows did not keep the joystick settings. Run GYRSETUP again.";
 
-// The read-back: nullptr when the type was registered and joystick 1 holds what this run
-// wrote last to it, otherwise why not. What an earlier run left does not count.
-const char* WhyNotInstalled() {
-    if (g_program_state.oem_type_result == 1 &&
+// The read-back after the install. It compares the values, not who wrote them: joystick 1
+// must hold the port, hardware record, type name and callout this run configured last, and
+// the OEM type its record, callout and name. Values that an earlier run left pass when they
+// are these same values, since Windows then has what it needs; any other values fail.
+struct ReadBack {
+    const char* why;       // nullptr when everything holds, else the first cause found
+    bool joystick_one_holds;
+};
+
+ReadBack ReadBackInstall() {
+    const bool joystick_one_holds =
         CheckSlotInstalled(0, g_program_state.configured_port_number,
-                           g_program_state.configured_ten_bit) == 1) {
-        return nullptr;
-    }
-    // With the driver's keys in place, the writes were made and did not take.
-    return CheckJoystickDriverKeys() == 1 ? kSettingsNotKept : kDriverMissing;
+                           g_program_state.configured_ten_bit) == 1;
+    // Without the driver's keys nothing could be written, whatever else failed.
+    if (CheckJoystickDriverKeys() != 1) return {kDriverMissing, joystick_one_holds};
+    if (CheckOemType() != 1) return {kTypeNotKept, joystick_one_holds};
+    if (!joystick_one_holds) return {kSettingsNotKept, false};
+    return {nullptr, true};
 }
 
 // The install acts on no result, but the user must not be told "installed" when nothing
@@ -63,7 +73,7 @@ int32_t ProbePort(int32_t port_number) {
 
 void RunInstallSequence(HWND main_window, HINSTANCE instance) {
     // No collaborator's result changes the course of the install; only the probe's does.
-    g_program_state.oem_type_result = RegisterOemType();
+    RegisterOemType();
     for (int32_t slot = 0; slot < kSlotCount; ++slot) InitSlotTypeSettings(slot);
     g_program_state.detected_port_number = 0;
     ClearSlotConfig(0);
@@ -91,7 +101,7 @@ void RunInstallSequence(HWND main_window, HINSTANCE instance) {
     ConfigureSlotFullRange(0, g_program_state.configured_port_number, kAxisLetters);
     char what[64];
     if (detected != 0) {
-        const char* why = WhyNotInstalled();
+        const char* why = ReadBackInstall().why;
         if (why == nullptr) {
             DialogBoxParamA(g_program_state.instance, MAKEINTRESOURCEA(kResultTemplateId),
                             main_window, g_program_state.result_dialog_proc, 0);
@@ -107,10 +117,15 @@ void RunInstallSequence(HWND main_window, HINSTANCE instance) {
                         main_window, g_program_state.port_select_dialog_proc, 0);
         // With no port picked, joystick 1 keeps the COM1 configured above; only when what this
         // run wrote did not take is there something to say.
-        const char* why = WhyNotInstalled();
+        const ReadBack read_back = ReadBackInstall();
+        const char* why = read_back.why;
         if (why != nullptr) {
             const int32_t chosen_port = g_program_state.selected_list_index + 1;
-            if (chosen_port >= 1 && chosen_port <= kNamedPortCount) {
+            if (why == kTypeNotKept && read_back.joystick_one_holds) {
+                // Joystick 1 holds the port that was configured: the port is not at fault.
+                TellNotInstalled(main_window, kPortSelectCaption,
+                                 "The Gyrelle could not be installed", why);
+            } else if (chosen_port >= 1 && chosen_port <= kNamedPortCount) {
                 FormatText(what, sizeof what, "COM%d could not be configured", chosen_port);
                 TellNotInstalled(main_window, kPortSelectCaption, what, why);
             } else {

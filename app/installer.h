@@ -16,8 +16,8 @@ INT_PTR CALLBACK PortSelectDialogProc(HWND dialog, UINT message, WPARAM wparam, 
 
 // Runs the whole install: OEM type, slot seeding, census, probe loop, configuration, the
 // result dialog or the port list, and a message box in place of the good news, or after the
-// port list, when the read-back finds that joystick 1 does not hold what this run wrote. The
-// main window's creation message calls it.
+// port list, when the read-back finds that the OEM type or joystick 1 does not hold what this
+// run wrote; the box names the first cause. The main window's creation message calls it.
 void RunInstallSequence(HWND main_window, HINSTANCE instance);
 // SetSlotPort for joysticks 1 to 16.
 void SetPortInAllSlots(int32_t port_number);
@@ -32,7 +32,6 @@ struct ProgramState {
     // What CB_GETCURSEL answered on the port list's OK; CB_ERR from before the list is shown,
     // so that a list that never reached its OK picked nothing.
     int32_t selected_list_index;
-    int32_t oem_type_result;       // what RegisterOemType answered
     // What this run wrote last to joystick 1, which the read-back looks for: the port its
     // OEM configuration names, and whether the hardware record is the ten-bit one (the port
     // list's OK) rather than the full-range one.

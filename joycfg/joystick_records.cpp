@@ -86,6 +86,34 @@ DWORD LengthByRule(HKEY key, const char* value_name, DWORD full_size, DWORD cont
     return length;
 }
 
+namespace {
+
+// Zero-filled first, so that a value shorter than asked for leaves nothing behind that could
+// pass for its missing bytes.
+bool QueryIntoBuffer(HKEY key, const char* value_name, uint8_t (&buffer)[kNameBufferSize],
+                     DWORD* length) {
+    memset(buffer, 0, sizeof buffer);
+    *length = sizeof buffer;
+    return RegQueryValueExA(key, value_name, nullptr, nullptr, buffer, length) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+int32_t ValueHoldsText(HKEY key, const char* value_name, const char* text) {
+    const DWORD text_size = static_cast<DWORD>(strlen(text) + 1);
+    uint8_t stored[kNameBufferSize];
+    DWORD length = 0;
+    if (text_size > sizeof stored || !QueryIntoBuffer(key, value_name, stored, &length)) return 0;
+    return length >= text_size && memcmp(stored, text, text_size) == 0 ? 1 : 0;
+}
+
+int32_t ValueHoldsRecord(HKEY key, const char* value_name, const uint8_t* record, DWORD size) {
+    uint8_t stored[kNameBufferSize];
+    DWORD length = 0;
+    if (size > sizeof stored || !QueryIntoBuffer(key, value_name, stored, &length)) return 0;
+    return length == size && memcmp(stored, record, size) == 0 ? 1 : 0;
+}
+
 int32_t ReadJoystickDriverName(char name[kJoyCapsRegKeySize + 1]) {
     JOYCAPSA* caps = static_cast<JOYCAPSA*>(AllocateBlock(kJoyCapsSize));
     if (caps == nullptr) return 0;

@@ -41,6 +41,14 @@ int32_t CheckJoystickDriverKeys();
 int32_t FillHwConfigTenBit(uint8_t record[112]);
 int32_t FillHwConfigFullRange(uint8_t record[112]);
 
+// The read-back of one value, which writes nothing. A text holds when the value stored is
+// at least the text and its NUL long and begins with them: Windows 9x keeps a text at its
+// length plus one, NT the whole zero-filled buffer written. A record holds when it is
+// exactly those size bytes. 1 when it holds; 0 when it does not, is missing or does not fit
+// a 260-byte buffer.
+int32_t ValueHoldsText(HKEY key, const char* value_name, const char* text);
+int32_t ValueHoldsRecord(HKEY key, const char* value_name, const uint8_t* record, DWORD size);
+
 // Asks the joystick driver (joystick -1) for its key name: szRegKey, at most 32 characters,
 // always terminated here. Returns 1, or 0 without a driver; the JOYCAPSA record it takes
 // from the heap is released either way.

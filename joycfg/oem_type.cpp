@@ -71,18 +71,23 @@ void WidenIntoField(const char* text, char (&field)[kOemFieldSize]) {
     for (uint32_t i = 0; i < kOemFieldSize - 1 && text[i] != '\0'; ++i) field[i] = text[i];
 }
 
+// Opens or creates the OEM type key below the OEM types key, which must exist.
+bool OpenOemTypeKey(KeyAccess access, RegistryKey* oem_type) {
+    RegistryKey oem_types;
+    if (!OpenRegistryKey(HKEY_LOCAL_MACHINE, kOemTypesKeyPath, KeyAccess::kOpen, &oem_types)) {
+        return false;
+    }
+    // The name's leading backslash is only a separator; the NT-style registry refuses a
+    // relative path that starts with one, so the key is reached by its bare name.
+    const char* type_key = kTypeKeyName[0] == '\\' ? kTypeKeyName + 1 : kTypeKeyName;
+    return OpenRegistryKeyBelow(&oem_types, type_key, access, oem_type);
+}
+
 }  // namespace
 
 int32_t RegisterOemType() {
-    RegistryKey oem_types;
-    if (!OpenRegistryKey(HKEY_LOCAL_MACHINE, kOemTypesKeyPath, KeyAccess::kOpen, &oem_types)) {
-        return 0;
-    }
-    // The name's leading backslash is only a separator; the NT-style registry refuses a
-    // relative path that starts with one, so the key is created by its bare name.
-    const char* type_key = kTypeKeyName[0] == '\\' ? kTypeKeyName + 1 : kTypeKeyName;
     RegistryKey oem_type;
-    if (!OpenRegistryKeyBelow(&oem_types, type_key, KeyAccess::kCreate, &oem_type)) return 0;
+    if (!OpenOemTypeKey(KeyAccess::kCreate, &oem_type)) return 0;
 
     // Whatever length another program stored, the record goes out whole.
     const DWORD length =
@@ -97,4 +102,20 @@ int32_t RegisterOemType() {
         if (!SetTextValue(oem_type, entry.name, field, kOemFieldSize)) return 0;
     }
     return CloseAndFlush(&oem_type);
+}
+
+int32_t CheckOemType() {
+    RegistryKey oem_type;
+    if (!OpenOemTypeKey(KeyAccess::kOpen, &oem_type)) return 0;
+    uint8_t record[kHwConfigSize];
+    memset(record, 0, sizeof record);
+    FillHwConfigFullRange(record);
+    if (ValueHoldsRecord(oem_type.handle, kOemDataValueName, record, kHwConfigSize) != 1) return 0;
+    // The driver the type names, and the name the user picks it by.
+    const OemText& callout = kOemTexts[0];
+    const OemText& display_name = kOemTexts[1];
+    return ValueHoldsText(oem_type.handle, callout.name, callout.text) == 1 &&
+                   ValueHoldsText(oem_type.handle, display_name.name, display_name.text) == 1
+               ? 1
+               : 0;
 }

@@ -86,16 +86,6 @@ bool ReadOemConfig(int32_t slot, RegistryKey* type_settings, char name[kNameBuff
     return true;
 }
 
-// Reads one of the slot's values into a 260-byte buffer, zero-filled first so that a value
-// shorter than expected leaves nothing behind that could pass for its missing bytes.
-bool QuerySlotValue(const RegistryKey& key, const char* name_template, int32_t slot,
-                    uint8_t buffer[kNameBufferSize], DWORD* length) {
-    char name[kNameBufferSize];
-    FormatSlotValueName(name_template, slot, name);
-    memset(buffer, 0, kNameBufferSize);
-    return RegQueryValueExA(key.handle, name, nullptr, nullptr, buffer, length) == ERROR_SUCCESS;
-}
-
 int32_t WriteOemConfigBack(RegistryKey* type_settings, const char* name) {
     if (!SetBinaryValue(*type_settings, name, oem_config_copy, kOemConfigSize)) return 0;
     return CloseAndFlush(type_settings);
@@ -183,30 +173,32 @@ int32_t GetSlotPort(int32_t slot, int32_t* port_number) {
     return type_settings.Close() == ERROR_SUCCESS ? 1 : 0;
 }
 
-int32_t CheckSlotInstalled(int32_t slot, int32_t port_number, bool ten_bit) {
-    int32_t stored_port = 0;
-    if (GetSlotPort(slot, &stored_port) != 1 || stored_port == 0 || stored_port != port_number) {
-        return 0;
-    }
+int32_t CheckSlotConfig(int32_t slot, bool ten_bit) {
+    if (!ValidSlot(slot)) return 0;
     RegistryKey current;
     if (OpenBelowDriverKey(kCurrentSettingsKeyName, KeyAccess::kOpen, &current) != 1) return 0;
     uint8_t record[kHwConfigSize];
     memset(record, 0, sizeof record);
     (ten_bit ? FillHwConfigTenBit : FillHwConfigFullRange)(record);
-    uint8_t stored[kNameBufferSize];
-    DWORD length = kHwConfigSize;
-    if (!QuerySlotValue(current, kConfigurationTemplate, slot, stored, &length) ||
-        length != kHwConfigSize || memcmp(stored, record, kHwConfigSize) != 0) {
-        return 0;
-    }
-    // The type name and its NUL, whatever length the store kept: Windows 95 keeps a text
-    // at its length plus one, NT the whole buffer written.
-    length = sizeof stored;
-    const DWORD type_name_size = static_cast<DWORD>(strlen(kTypeName) + 1);
-    return QuerySlotValue(current, kOemNameTemplate, slot, stored, &length) &&
-                   length >= type_name_size && memcmp(stored, kTypeName, type_name_size) == 0
+    char name[kNameBufferSize];
+    FormatSlotValueName(kConfigurationTemplate, slot, name);
+    if (ValueHoldsRecord(current.handle, name, record, kHwConfigSize) != 1) return 0;
+    FormatSlotValueName(kOemNameTemplate, slot, name);
+    if (ValueHoldsText(current.handle, name, kTypeName) != 1) return 0;
+    FormatSlotValueName(kOemCalloutTemplate, slot, name);
+    return ValueHoldsText(current.handle, name, kCalloutName);
+}
+
+int32_t CheckSlotPort(int32_t slot, int32_t port_number) {
+    int32_t stored_port = 0;
+    return GetSlotPort(slot, &stored_port) == 1 && stored_port != 0 &&
+                   stored_port == port_number
                ? 1
                : 0;
+}
+
+int32_t CheckSlotInstalled(int32_t slot, int32_t port_number, bool ten_bit) {
+    return CheckSlotPort(slot, port_number) == 1 && CheckSlotConfig(slot, ten_bit) == 1 ? 1 : 0;
 }
 
 namespace {

@@ -51,12 +51,19 @@ int32_t SetSlotAxes(int32_t slot, const char* axis_letters);
 // the record was read and the key closed without error; 0 when it could not be read (then
 // *port_number is untouched) or the close failed. Writes nothing and does not flush.
 int32_t GetSlotPort(int32_t slot, int32_t* port_number);
-// Reads back what the install wrote last to the slot, so that the user is told only what
-// happened: 1 when the slot's OEM configuration record names port_number (COM1 to COM6) and
-// its current settings hold the hardware record, all 112 bytes (the ten-bit one when ten_bit
-// is set, else the full-range one), and the type name ("Tessaline" and its NUL in
-// Joystick%dOEMName); 0 otherwise, the driver keys missing among the reasons. Writes nothing
-// and does not flush.
+// The read-backs, which tell whether the slot holds what the install wrote last to it; none
+// writes or flushes. 1 when it holds; 0 when it does not, or a key or value it reads is
+// missing (the driver keys among them).
+//
+// CheckSlotConfig compares the slot's current settings: Joystick%dConfiguration against the
+// hardware record, all 112 bytes (the ten-bit one when ten_bit is set, else the full-range
+// one), and Joystick%dOEMName and Joystick%dOEMCallout against "Tessaline" and "tesln.vxd",
+// each the text and its NUL at the start of a value at least that long.
+int32_t CheckSlotConfig(int32_t slot, bool ten_bit);
+// CheckSlotPort compares the port that the slot's OEM configuration record names, COM1 to
+// COM6, with port_number; a record that names none never holds.
+int32_t CheckSlotPort(int32_t slot, int32_t port_number);
+// Both of the above.
 int32_t CheckSlotInstalled(int32_t slot, int32_t port_number, bool ten_bit);
 // The install sequences: ClearSlotConfig, NotifyJoystickDriver, WriteSlotConfigTenBit (or
 // WriteSlotConfigFullRange), SetSlotPort, SetSlotAxes, NotifyJoystickDriver, each step run

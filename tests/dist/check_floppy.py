@@ -65,6 +65,15 @@ README_QUOTES = [
     "again.",
     "Nothing could be configured: Windows did not keep the joystick settings. Run GYRSETUP "
     "again.",
+    # What the program says when the driver is there but the joystick type did not stay.
+    "The Gyrelle answered on COM2, but it could not be installed: Windows did not keep the "
+    "Brennick Gyrelle joystick type. Run GYRSETUP again.",
+    "The Gyrelle could not be installed: Windows did not keep the Brennick Gyrelle joystick "
+    "type. Run GYRSETUP again.",
+    "COM2 could not be configured: Windows did not keep the Brennick Gyrelle joystick type. "
+    "Run GYRSETUP again.",
+    "Nothing could be configured: Windows did not keep the Brennick Gyrelle joystick type. "
+    "Run GYRSETUP again.",
     # Without the driver nothing is preselected, so this is the case with no port picked.
     "when no port was picked (the list was empty, or nothing in it was selected: without "
     "the driver nothing is preselected)",

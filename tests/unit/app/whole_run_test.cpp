@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -426,6 +427,128 @@ TEST_P(StaleInstallTable, EarlierInstallIsNotReportedAsThisRuns) {
 INSTANTIATE_TEST_SUITE_P(WritesRefused, StaleInstallTable, ::testing::ValuesIn(kStaleInstallCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// An OEM type "Tessaline" that an earlier registration left, with the given record and
+// callout, the texts at their full 250 bytes.
+void StoreEarlierOemType(const std::vector<uint8_t>& record, const char* callout) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kOemTypeKey.c_str(), &key), ERROR_SUCCESS);
+    const std::vector<uint8_t> callout_field = TextField(callout, 250);
+    const std::vector<uint8_t> name_field = TextField("Brennick Gyrelle", 250);
+    RegSetValueExA(key, "OEMDATA", 0, REG_BINARY, record.data(), 112);
+    RegSetValueExA(key, "OEMCALLOUT", 0, REG_SZ, callout_field.data(), 250);
+    RegSetValueExA(key, "OEMNAME", 0, REG_SZ, name_field.data(), 250);
+    RegCloseKey(key);
+}
+
+// Each part of what Windows needs, refused in turn; the read-back finds it and names the
+// cause, in place of the result dialog or after the port list. Every case also runs with
+// texts kept as Windows 9x keeps them.
+struct ReadBackCase {
+    const char* name;
+    const char* fixture;  // in tests/fixtures/ or tests/unit/app/fixtures/
+    void (*prepare)();    // the earlier state and the refusals, after the fixture has loaded
+    int32_t controller_port;
+    std::vector<UserStep> steps;
+    std::vector<int32_t> dialog_templates;
+    std::string caption;  // empty: the result dialog, and no message box
+    std::string text;
+};
+
+const ReadBackCase kReadBackCases[] = {
+    {"CalloutRefused", "machine_four_ports.reg",
+     [] { RefuseRegistryWrites(kCurrentSettingsKey, "Joystick1OEMCallout"); }, 3, {kEnter}, {},
+     "Gyrelle Detection",
+     "The Gyrelle answered on COM3, but it could not be installed: Windows did not keep the "
+     "joystick settings. Run GYRSETUP again."},
+    {"TypeRefusedControllerFound", "machine_four_ports.reg",
+     [] { RefuseRegistryWrites(kOemTypeKey); }, 3, {kEnter}, {}, "Gyrelle Detection",
+     "The Gyrelle answered on COM3, but it could not be installed: Windows did not keep the "
+     "Brennick Gyrelle joystick type. Run GYRSETUP again."},
+    // Joystick 1 holds the port picked, so the port is not what failed.
+    {"TypeRefusedPortPicked", "machine_four_ports.reg",
+     [] { RefuseRegistryWrites(kOemTypeKey); }, 0, {Select(2), kClickOk, kEnter}, {101},
+     "Com Port Configuration",
+     "The Gyrelle could not be installed: Windows did not keep the Brennick Gyrelle joystick "
+     "type. Run GYRSETUP again."},
+    {"TypeRefusedOverAnEarlierOneWithOtherValues", "machine_four_ports.reg",
+     [] {
+         StoreEarlierOemType(joycfg_test::TenBitRecord(), "other.vxd");
+         RefuseRegistryWrites(kOemTypeKey);
+     },
+     3, {kEnter}, {}, "Gyrelle Detection",
+     "The Gyrelle answered on COM3, but it could not be installed: Windows did not keep the "
+     "Brennick Gyrelle joystick type. Run GYRSETUP again."},
+    // What the earlier registration holds is what this run would have written.
+    {"TypeRefusedOverAnEarlierOneWithTheseValues", "machine_four_ports.reg",
+     [] {
+         StoreEarlierOemType(joycfg_test::FullRangeRecord(), "tesln.vxd");
+         RefuseRegistryWrites(kOemTypeKey);
+     },
+     3, {kEnter}, {111}, "", ""},
+    // Joystick 1 still holds COM1 from before: a lower port than the one that answered.
+    {"EarlierInstallOnALowerPort", "machine_installed_on_com4.reg",
+     [] {
+         HKEY key = nullptr;
+         ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kTypeSettingsKey.c_str(), &key), ERROR_SUCCESS);
+         const std::vector<uint8_t> com1 = OemConfigForPort('1');
+         RegSetValueExA(key, "Joystick1OEMConfiguration", 0, REG_BINARY, com1.data(), 28);
+         RegCloseKey(key);
+         RefuseRegistryWrites(kCurrentSettingsKey);
+         RefuseRegistryWrites(kTypeSettingsKey);
+     },
+     3, {kEnter}, {}, "Gyrelle Detection",
+     "The Gyrelle answered on COM3, but it could not be installed: Windows did not keep the "
+     "joystick settings. Run GYRSETUP again."},
+};
+
+void PrintTo(const ReadBackCase& c, std::ostream* out) { *out << c.name; }
+
+class ReadBackTable : public WholeRun,
+                      public ::testing::WithParamInterface<std::tuple<ReadBackCase, bool>> {};
+
+TEST_P(ReadBackTable, NamesWhatWindowsDidNotKeep) {
+    const ReadBackCase& c = std::get<0>(GetParam());
+    const std::string fixture = std::string(c.fixture);
+    LoadMachine((fixture == "machine_installed_on_com4.reg" ? kAppFixtures : kFixtures) + fixture);
+    SetRegistryTextsKeptAtTheirLength(std::get<1>(GetParam()));
+    ASSERT_NO_FATAL_FAILURE(c.prepare());
+    ControllerLine controller;
+    if (c.controller_port != 0) {
+        ASSERT_NO_FATAL_FAILURE(Attach(&controller, c.controller_port));
+    }
+    WindowingScript script;
+    script.steps = c.steps;
+    script.client_height = 40;
+
+    RunResult run = Run(script);
+
+    EXPECT_EQ(run.exit_code, 0);
+    const WindowingLog& log = GetWindowingLog();
+    EXPECT_TRUE(log.problems.empty()) << log.problems.front();
+    std::vector<int32_t> templates;
+    for (const ShownDialog& dialog : log.dialogs) templates.push_back(dialog.template_id);
+    EXPECT_EQ(templates, c.dialog_templates);
+    if (c.caption.empty()) {
+        EXPECT_TRUE(log.message_boxes.empty());
+    } else {
+        ASSERT_EQ(log.message_boxes.size(), 1u);
+        const ShownMessageBox& box = log.message_boxes[0];
+        EXPECT_EQ(box.caption, c.caption);
+        EXPECT_EQ(box.text, c.text);
+        EXPECT_EQ(box.type, 0x30u);  // MB_OK | MB_ICONEXCLAMATION
+        EXPECT_EQ(box.dialogs_before, static_cast<int32_t>(c.dialog_templates.size()));
+    }
+    ExpectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, ReadBackTable,
+    ::testing::Combine(::testing::ValuesIn(kReadBackCases), ::testing::Bool()),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) ? "_Windows9xTexts" : "_NtTexts");
+    });
+
 // Joystick 1's OEM configuration record and hardware record at each JDD_CONFIGCHANGED.
 std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> joystick1_at_notices;
 
@@ -645,14 +768,24 @@ TEST_P(ExitTable, EndsWithExitCodeZero) {
 INSTANTIATE_TEST_SUITE_P(Exits, ExitTable, ::testing::ValuesIn(kExitCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(WholeRun, WindowThatCannotBeCreatedEndsWithNonZeroExitAndInstallsNothing) {
+// An early end says why on standard output, the log that a Wine run keeps.
+TEST_F(WholeRun, EarlyEndsSayWhyAndExitNonZero) {
     struct Case {
         const char* name;
         bool fail_register_class;
         bool fail_create_window;
+        bool fail_get_message;
+        std::string line;
     };
-    for (const Case& c : {Case{"class not registered", true, false},
-                          Case{"window refused", false, true}}) {
+    const Case cases[] = {
+        {"class not registered", true, false, false,
+         "WinMain: the main window could not be created; exit code 1\n"},
+        {"window refused", false, true, false,
+         "WinMain: the main window could not be created; exit code 1\n"},
+        {"message loop fails", false, false, true,
+         "WinMain: GetMessage failed before the quit message; exit code 1\n"},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LoadMachine(kFixtures + "machine_no_ports.reg");
         ResetJoystickDriver();
@@ -661,13 +794,23 @@ TEST_F(WholeRun, WindowThatCannotBeCreatedEndsWithNonZeroExitAndInstallsNothing)
         script.steps = {kClickOk};
         script.fail_register_class = c.fail_register_class;
         script.fail_create_window = c.fail_create_window;
+        script.fail_get_message = c.fail_get_message;
 
+        ::testing::internal::CaptureStdout();
         RunResult run = Run(script);
+        const std::string output = ::testing::internal::GetCapturedStdout();
 
-        EXPECT_NE(run.exit_code, 0);
-        EXPECT_TRUE(GetWindowingLog().dialogs.empty());
-        EXPECT_EQ(ExportRegistryText(), before);
-        EXPECT_EQ(JoystickBroadcastCount(), 0);
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_EQ(output, c.line);
+        if (c.fail_get_message) {
+            // The install ran inside the window's creation, before the loop.
+            ASSERT_EQ(GetWindowingLog().dialogs.size(), 1u);
+            ExpectInstalledRegistry(kTenBitRecord, '1');
+        } else {
+            EXPECT_TRUE(GetWindowingLog().dialogs.empty());
+            EXPECT_EQ(ExportRegistryText(), before);
+            EXPECT_EQ(JoystickBroadcastCount(), 0);
+        }
     }
 }
 

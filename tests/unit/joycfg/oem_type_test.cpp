@@ -133,4 +133,75 @@ TEST_F(RegisterOemTypeTest, FailuresEndAtOnceWithoutFlushing) {
     }
 }
 
+// The read-back of the registration: OEMDATA whole, and the callout and display name as the
+// text and its NUL at the start of a value at least that long, in either way of storing
+// texts. Each case stores the three values as a registration leaves them, with one changed
+// or left out.
+TEST_F(RegisterOemTypeTest, CheckOemTypeComparesTheRecordTheCalloutAndTheName) {
+    const struct {
+        const char* why;
+        const char* name;  // nullptr: nothing changed
+        DWORD type;
+        std::vector<uint8_t> stored;
+        bool missing;  // the value is left out instead
+        int32_t result;
+        bool nt_only = false;  // Windows 9x adds the NUL itself
+    } cases[] = {
+        {"as registered", nullptr, REG_NONE, {}, false, 1},
+        {"callout at its length plus one", "OEMCALLOUT", REG_SZ, TextField("tesln.vxd", 10), false, 1},
+        {"callout without its NUL", "OEMCALLOUT", REG_SZ, TextField("tesln.vxd", 9), false, 0, true},
+        {"another callout", "OEMCALLOUT", REG_SZ, TextField("tesln.vxe", 250), false, 0},
+        {"callout with more behind it", "OEMCALLOUT", REG_SZ, TextField("tesln.vxd2", 250), false, 0},
+        {"callout missing", "OEMCALLOUT", REG_SZ, {}, true, 0},
+        {"name at its length plus one", "OEMNAME", REG_SZ, TextField("Brennick Gyrelle", 17), false, 1},
+        {"another name", "OEMNAME", REG_SZ, TextField("Brennick Gyrelle 2", 250), false, 0},
+        {"name missing", "OEMNAME", REG_SZ, {}, true, 0},
+        {"ten-bit record", "OEMDATA", REG_BINARY, TenBitRecord(), false, 0},
+        {"record one byte short", "OEMDATA", REG_BINARY,
+         [] { auto r = FullRangeRecord(); r.pop_back(); return r; }(), false, 0},
+        {"record with a byte more", "OEMDATA", REG_BINARY,
+         [] { auto r = FullRangeRecord(); r.push_back(0); return r; }(), false, 0},
+        {"record missing", "OEMDATA", REG_BINARY, {}, true, 0},
+        // Texts the read-back does not need may say anything.
+        {"another label", "OEMULabel", REG_SZ, TextField("Twist", 250), false, 1},
+    };
+    const struct {
+        const char* name;
+        DWORD type;
+        std::vector<uint8_t> bytes;
+    } registered[] = {
+        {"OEMDATA", REG_BINARY, FullRangeRecord()},
+        {"OEMCALLOUT", REG_SZ, TextField("tesln.vxd", 250)},
+        {"OEMNAME", REG_SZ, TextField("Brennick Gyrelle", 250)},
+    };
+    for (bool windows_9x_texts : {false, true}) {
+        for (const auto& c : cases) {
+            if (c.nt_only && windows_9x_texts) continue;
+            SCOPED_TRACE(std::string(c.why) + (windows_9x_texts ? ", 9x texts" : ", NT texts"));
+            LoadMachine("machine_two_ports.reg");
+            SetRegistryTextsKeptAtTheirLength(windows_9x_texts);
+            for (const auto& value : registered) {
+                if (c.name == nullptr || std::string(c.name) != value.name) {
+                    StoreOemValue(value.name, value.type, value.bytes);
+                }
+            }
+            if (c.name != nullptr && !c.missing) StoreOemValue(c.name, c.type, c.stored);
+            const std::string before = ExportRegistryText();
+            EXPECT_EQ(CheckOemType(), c.result);
+            EXPECT_EQ(ExportRegistryText(), before);
+        }
+    }
+    for (const char* machine : {"machine_no_driver.reg", "machine_two_ports.reg"}) {
+        LoadMachine(machine);
+        EXPECT_EQ(CheckOemType(), 0) << machine << ": nothing registered";
+    }
+    // What the registration writes passes its own read-back, however texts are stored.
+    for (bool windows_9x_texts : {false, true}) {
+        LoadMachine("machine_two_ports.reg");
+        SetRegistryTextsKeptAtTheirLength(windows_9x_texts);
+        ASSERT_EQ(RegisterOemType(), 1);
+        EXPECT_EQ(CheckOemType(), 1) << windows_9x_texts;
+    }
+}
+
 }  // namespace

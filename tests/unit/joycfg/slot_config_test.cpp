@@ -174,6 +174,7 @@ TEST_F(SlotConfigTest, LengthRuleKeepsTheStoredLengthOnlyWhereNothingIsCutOrOver
         {"no value: full size", -1, TextField("Tessaline", 260)},
         {"full size", 260, TextField("Tessaline", 260)},
         {"exactly the name and its NUL", 10, TextField("Tessaline", 10)},
+        {"the name without its NUL: full size", 9, TextField("Tessaline", 260)},
         {"between name and full size", 20, TextField("Tessaline", 20)},
         {"shorter than the name: full size", 5, TextField("Tessaline", 260)},
         {"empty value: full size", 0, TextField("Tessaline", 260)},
@@ -331,8 +332,16 @@ TEST_F(SlotConfigTest, CheckSlotInstalledWantsWhatWasWrittenLast) {
         int32_t port;                   // asked for
         bool ten_bit;                   // asked for
         int32_t result;
+        std::vector<uint8_t> oem_callout = {};  // empty: the configure sequence's own
     } cases[] = {
         {"configured for COM4", {}, {}, "43 4F 4D 34 00", 4, true, 1},
+        {"callout kept at its length plus one", {}, {}, "43 4F 4D 34 00", 4, true, 1,
+         TextField("tesln.vxd", 10)},
+        {"callout blank", {}, {}, "43 4F 4D 34 00", 4, true, 0, TextField("", 260)},
+        {"another callout", {}, {}, "43 4F 4D 34 00", 4, true, 0, TextField("tesln.vxe", 260)},
+        {"callout without its NUL", {}, {}, "43 4F 4D 34 00", 4, true, 0, TextField("tesln.vxd", 9)},
+        // An earlier install on a lower port is no more this run's than one on a higher.
+        {"a lower port than asked", {}, {}, "43 4F 4D 31 00", 4, true, 0},
         {"name kept at its length plus one", TextField("Tessaline", 10), {}, "43 4F 4D 34 00", 4,
          true, 1},
         {"name blank", TextField("", 260), {}, "43 4F 4D 34 00", 4, true, 0},
@@ -360,6 +369,10 @@ TEST_F(SlotConfigTest, CheckSlotInstalledWantsWhatWasWrittenLast) {
         if (!c.record.empty()) {
             RegSetValueExA(key, "Joystick1Configuration", 0, REG_BINARY, c.record.data(),
                            static_cast<DWORD>(c.record.size()));
+        }
+        if (!c.oem_callout.empty()) {
+            RegSetValueExA(key, "Joystick1OEMCallout", 0, REG_SZ, c.oem_callout.data(),
+                           static_cast<DWORD>(c.oem_callout.size()));
         }
         RegCloseKey(key);
         std::vector<uint8_t> record = DefaultOemConfig();
