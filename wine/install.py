@@ -230,6 +230,7 @@ class Run:
         self.logs = None
         self.wine_started = False
         self.changing = False
+        self.ended = 0
         self.env = session.base_environment(prefix, None)
 
     # -- the steps --------------------------------------------------------------------
@@ -351,10 +352,10 @@ class Run:
     def stop(self, signal_name):
         """Ends what this run started, lets the prefix's session save and end, and says how
         things stand."""
-        ended = self.owned.end_all()
+        ended = self.ended + self.owned.end_all()
         print("", flush=True)
-        say(f"stopped by {signal_name}" + (f"; ended the {ended} program(s) this run had started"
-                                           if ended else ""))
+        say(f"stopped by {signal_name}" + (f"; ended what this run had started and was still "
+                                           f"running ({ended} process group(s))" if ended else ""))
         session_down = True
         if self.wine_started:
             say(f"waiting for the Wine session of {self.prefix} to save its registry and end")
@@ -423,7 +424,12 @@ def go(run, started):
             say("no DISPLAY: running gyrsetup.exe on an Xvfb of its own and pressing OK in "
                 "its windows")
             with session.Xvfb(os.path.join(run.logs, "xvfb.log"), owned=run.owned) as xvfb:
-                outcome, shown = run.run_installer(xvfb.display, wait_for_user=False)
+                try:
+                    outcome, shown = run.run_installer(xvfb.display, wait_for_user=False)
+                except session.Interrupted:
+                    # The programs go before their X server, not cut off from it.
+                    run.ended += run.owned.end_all()
+                    raise
     except PrefixBusy as error:
         say(str(error))
         return PREFIX_REFUSED

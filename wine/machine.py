@@ -433,6 +433,10 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
             user = User(session, program, artifacts, outcome, session.path("gyrsetup.log"))
             try:
                 user_script(user)
+            except sessions.Interrupted:
+                # Stopped: the program goes now, not after its time-out.
+                kill_group(program)
+                raise
             finally:
                 if not user.wait_exit(program_timeout):
                     outcome.user_problems.append("the installer did not exit; killed")

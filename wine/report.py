@@ -257,7 +257,10 @@ def report(outcome, shown, setting, driver_note=None, machine_ports=DEMO_PORTS, 
     lines = ["", "What gyrsetup.exe did under Wine", "================================"]
     lines += [f"{label + ':':<12}{text}" for label, text in setting]
     ended = ("0: the program ended by itself, as it does after its last window"
-             if outcome.exit_code == 0 else f"{outcome.exit_code}: the program did not end normally")
+             if outcome.exit_code == 0 else
+             "none: the program did not end by itself and was stopped"
+             if outcome.exit_code is None else
+             f"{outcome.exit_code}: the program did not end normally")
     lines.append(f"{'exit code:':<12}{ended}")
     lines += ["", "What it showed, in order:"] + shown_lines(shown)
     lines += [""] + textwrap.wrap(

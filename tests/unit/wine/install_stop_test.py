@@ -82,10 +82,9 @@ class StandInRun(unittest.TestCase):
 
     def stop(self, run, sig):
         stand_in = self.wait_for_stand_in(run)
-        started = time.monotonic()
         run.send_signal(sig)
         out, err = run.communicate(timeout=20)
-        return stand_in, out, err, time.monotonic() - started
+        return stand_in, out, err
 
     def calls(self):
         with open(os.path.join(self.dir, "calls")) as f:
@@ -114,10 +113,9 @@ class Stopped(StandInRun):
                 self.addCleanup(bystander.wait)
                 self.addCleanup(bystander.kill)
                 run = self.start()
-                regedit, out, err, took = self.stop(run, sig)
+                regedit, out, err = self.stop(run, sig)
                 self.assertEqual(run.returncode, status, out + err)
                 self.assertNotIn("Traceback", err)
-                self.assertLess(took, 10)
                 self.assertFalse(alive(regedit), "the regedit this run started still runs")
                 self.assertIsNone(bystander.poll(), "a process the run did not start was ended")
                 self.assertIn("wineserver -w", self.calls())
@@ -125,8 +123,8 @@ class Stopped(StandInRun):
                 self.assertEqual([c.split(".before")[0] for c in copies],
                                  ["system.reg", "user.reg", "userdef.reg"])
                 lines = out.splitlines()
-                self.assertIn(f"wine-install: stopped by {sig.name}; ended the 1 program(s) "
-                              "this run had started", lines)
+                self.assertIn(f"wine-install: stopped by {sig.name}; ended what this run had "
+                              "started and was still running (1 process group(s))", lines)
                 self.assertIn(f"wine-install: {self.prefix} may hold part of this run's "
                               "changes; its registry as it was before is in:", lines)
                 for copy in copies:
@@ -140,7 +138,7 @@ class Stopped(StandInRun):
 
     def test_a_prefix_stopped_while_being_made_stays_this_commands_own(self):
         run = self.start()
-        wineboot, out, err, _ = self.stop(run, signal.SIGINT)
+        wineboot, out, err = self.stop(run, signal.SIGINT)
         self.assertEqual(run.returncode, 130, out + err)
         self.assertNotIn("Traceback", err)
         self.assertFalse(alive(wineboot))
@@ -152,7 +150,7 @@ class Stopped(StandInRun):
         # The next run finishes it: it makes the prefix again and copies nothing.
         os.unlink(os.path.join(self.dir, "running.pid"))
         again = self.start()
-        _, out, err, _ = self.stop(again, signal.SIGINT)
+        _, out, err = self.stop(again, signal.SIGINT)
         self.assertIn(f"wine-install: making a 32-bit Wine prefix in {self.prefix} (a minute or "
                       "two)", out.splitlines())
         self.assertNotIn("copied", out)
