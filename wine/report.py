@@ -287,6 +287,6 @@ def report(outcome, shown, setting, driver_note=None, machine_ports=DEMO_PORTS, 
         lines.append(f"  {title} ({key}):")
         lines += describe(values) if values else ["    nothing"]
     lines += ["", f"Logs of this run: {outcome.work_dir}",
-              "  (gyrsetup.log: the program's output, with the serial port lines and Wine's "
-              "message box trace)"]
+              "  (gyrsetup.log: the program's output, with the serial port lines, Wine's error "
+              "lines and its message box trace)"]
     print("\n".join(lines))
