@@ -16,6 +16,7 @@ installer did not end, or Wine failed; 128 + N stopped by signal N (130: Ctrl-C)
 """
 
 import argparse
+import contextlib
 import datetime
 import fcntl
 import os
@@ -294,6 +295,10 @@ class Run:
         self.wine_started = True
         if self.created:
             say(f"making a 32-bit Wine prefix in {self.prefix} (a minute or two)")
+            # Wine writes this before it has made the prefix, and then takes a prefix it was
+            # stopped in as made: without it, Wine makes the whole prefix again.
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(os.path.join(self.prefix, prefixes.UPDATE_TIMESTAMP))
             if self.owned.run_to_files(["wineboot", "-i"], self.env, log_path, timeout=600,
                                        cwd=self.logs) != 0:
                 raise WineError(f"wineboot -i failed; see {log_path}")

@@ -60,6 +60,7 @@ PROBE_FONT = "Marlett"
 # Wine compares the time of this file with the one its prefix's .update-timestamp holds,
 # and updates the prefix (wineboot) when they differ.
 WINE_INF = "/usr/share/wine/wine.inf"
+UPDATE_TIMESTAMP = ".update-timestamp"
 # A socket path holds at most 107 bytes, and the Windows side reads paths into MAX_PATH
 # buffers: whatever either sees lives in a short folder of the run's own, wherever the
 # build tree sits.
@@ -270,7 +271,7 @@ def wine_will_update(prefix, wine_inf=WINE_INF):
     """Whether Wine will update this prefix at its next start: the prefix was last updated
     by another Wine (its .update-timestamp differs from the time of Wine's wine.inf)."""
     try:
-        with open(os.path.join(prefix, ".update-timestamp")) as f:
+        with open(os.path.join(prefix, UPDATE_TIMESTAMP)) as f:
             held = f.read().strip()
         current = int(os.stat(wine_inf).st_mtime)
     except (OSError, UnicodeDecodeError):

@@ -24,8 +24,13 @@ STAND_INS = {
     "wine": '#!/bin/sh\n[ "$1" = --version ] && { echo wine-8.0; exit 0; }\n'
             'printf "%s\\n" "wine $*" >> "$FAKE_DIR/calls"\necho $$ > "$FAKE_DIR/running.pid"\n'
             "exec sleep 60\n",
+    # Wine writes the prefix's .update-timestamp before it has made the prefix, and takes
+    # a prefix with one as made.
     "wineboot": '#!/bin/sh\necho "wineboot $*" >> "$FAKE_DIR/calls"\n'
+                '[ -e "$WINEPREFIX/.update-timestamp" ] && echo "wineboot: a made prefix" '
+                '>> "$FAKE_DIR/calls"\n'
                 'mkdir -p "$WINEPREFIX/drive_c/windows"\n'
+                'echo 1676758571 > "$WINEPREFIX/.update-timestamp"\n'
                 'echo $$ > "$FAKE_DIR/running.pid"\nexec sleep 60\n',
     "wineserver": '#!/bin/sh\necho "wineserver $*" >> "$FAKE_DIR/calls"\nexit 0\n',
 }
@@ -147,7 +152,7 @@ class Stopped(StandInRun):
                          "finished: run wine-install again to finish it, or remove it: rm -rf "
                          f"{self.prefix}")
         self.assertFalse(os.path.exists(os.path.join(self.prefix, "system.reg")))
-        # The next run finishes it: it makes the prefix again and copies nothing.
+        # The next run finishes it: Wine makes the prefix again, and nothing is copied.
         os.unlink(os.path.join(self.dir, "running.pid"))
         again = self.start()
         _, out, err = self.stop(again, signal.SIGINT)
