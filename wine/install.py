@@ -261,7 +261,7 @@ class Run:
             before = None
         say("it changes:")
         if prefixes.wine_will_update(self.prefix):
-            say(f"  Wine ({prefixes.wine_version()}) updates the prefix first: another Wine "
+            say(f"  Wine updates the prefix first to {prefixes.wine_version()}: another Wine "
                 "version last used it, and Wine rewrites parts of its registry and Windows "
                 "folder when it starts there")
         for line in change_lines(self.device, before):

@@ -128,7 +128,8 @@ def ports_tried_summary(tried, found, machine_ports=DEMO_PORTS, counted=None):
     if found:
         text += f", and stopped at {found}, where the controller answered."
     else:
-        text += "; the controller answered on none of them."
+        text += ("; the controller did not answer there." if len(names) == 1 else
+                 "; the controller answered on none of them.")
     extra = [n for n in names if n not in machine_ports]
     if extra:
         text += (f" {' and '.join(extra)} {'does' if len(extra) == 1 else 'do'} not exist "
