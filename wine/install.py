@@ -60,6 +60,8 @@ USER_DISPLAY_TIMEOUT = 660
 # How long an interrupted run waits for the prefix's Wine session to save and end.
 STOP_SESSION_TIMEOUT = 20
 
+CONTROLLING_TTY = os.makedev(5, 0)
+
 HKLM = "HKEY_LOCAL_MACHINE"
 HKCU = "HKEY_CURRENT_USER"
 ROOT_NAMES = {HKLM: "HKLM", HKCU: "HKCU"}
@@ -149,7 +151,9 @@ def check_device(path, terminals=None):
         return f"{path} cannot be reached ({error.strerror})"
     if not stat.S_ISCHR(st.st_mode):
         return f"{path} is not a serial device"
-    if st.st_rdev in (own_terminals() if terminals is None else terminals):
+    # /dev/tty stands for whichever terminal opens it: the caller's own.
+    if st.st_rdev == CONTROLLING_TTY or \
+            st.st_rdev in (own_terminals() if terminals is None else terminals):
         return (f"{path} is the terminal this command runs in, not the controller's line: name "
                 "the controller's serial device, e.g. /dev/ttyUSB0")
     if not os.access(path, os.R_OK | os.W_OK):

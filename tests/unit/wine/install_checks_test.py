@@ -63,6 +63,11 @@ class DeviceChecks(Folder):
                          f"{name} is the terminal this command runs in, not the controller's "
                          "line: name the controller's serial device, e.g. /dev/ttyUSB0")
 
+    def test_dev_tty_is_always_the_commands_own_terminal(self):
+        self.assertEqual(install.check_device("/dev/tty", terminals=set()),
+                         "/dev/tty is the terminal this command runs in, not the controller's "
+                         "line: name the controller's serial device, e.g. /dev/ttyUSB0")
+
     def test_a_link_to_a_pseudo_terminal_counts(self):
         controller, line = pty.openpty()
         self.addCleanup(os.close, controller)
