@@ -235,6 +235,7 @@ class Run:
         self.logs = None
         self.wine_started = False
         self.changing = False
+        self.made = False
         self.ended = 0
         self.env = session.base_environment(prefix, None)
 
@@ -319,6 +320,7 @@ class Run:
                              "run wine-install again")
         if self.created:
             os.unlink(os.path.join(self.prefix, OWN_MARKER))
+        self.made = True
 
     def run_installer(self, display, wait_for_user):
         """Runs gyrsetup.exe from C:\\gyrsetup; returns (Outcome, list of what it showed)."""
@@ -365,21 +367,28 @@ class Run:
         print("", flush=True)
         say(f"stopped by {signal_name}" + (f"; ended what this run had started and was still "
                                            f"running ({ended} process group(s))" if ended else ""))
-        session_down = True
+        self.tell_state()
+
+    def tell_state(self):
+        """After a run that did not get to its end: lets the prefix's session save and end,
+        then says how the prefix stands."""
         if self.wine_started:
             say(f"waiting for the Wine session of {self.prefix} to save its registry and end")
-            log_path = os.path.join(self.logs or "/dev", "wineserver.log" if self.logs else "null")
-            session_down = self.wait_for_session_end(self.env, log_path, STOP_SESSION_TIMEOUT)
-            if not session_down:
+            log_path = os.path.join(self.logs, "wineserver.log") if self.logs else os.devnull
+            if not self.wait_for_session_end(self.env, log_path, STOP_SESSION_TIMEOUT):
                 say(f"Wine programs this run did not start still run in {self.prefix}; its "
                     "registry files are written once they end")
         for line in self.state_lines():
             say(line)
 
     def state_lines(self):
+        remove = f"rm -rf {shlex.quote(self.prefix)}"
+        if self.created and self.made:
+            return [f"{self.prefix} was made by this run: run wine-install again to install, "
+                    f"or remove it: {remove}"]
         if self.created:
             return [f"{self.prefix} was being made by this run and is not finished: run "
-                    f"wine-install again to finish it, or remove it: rm -rf {shlex.quote(self.prefix)}"]
+                    f"wine-install again to finish it, or remove it: {remove}"]
         if not self.changing:
             lines = [f"nothing in {self.prefix} was changed"]
             if self.copies:
@@ -440,14 +449,22 @@ def go(run, started):
                     run.ended += run.owned.end_all()
                     raise
     except PrefixBusy as error:
-        say(str(error))
-        return PREFIX_REFUSED
+        code, last = PREFIX_REFUSED, str(error)
     except WineError as error:
-        say(f"Wine failed: {error}")
-        return WINE_FAILED
+        code, last = WINE_FAILED, f"Wine failed: {error}"
     except OSError as error:
-        say(f"failed: {error}")
-        return PREFIX_REFUSED
+        code, last = PREFIX_REFUSED, f"failed: {error}"
+    else:
+        return finish(run, outcome, shown, started)
+    if run.changing:
+        run.tell_state()
+        last += f" (exit status {code})"
+    say(last)
+    return code
+
+
+def finish(run, outcome, shown, started):
+    """Reports a run that got to the installer's end; returns the exit status."""
     picked = report.port_picked(shown, outcome.hive)
     report.report(outcome, shown, [
         ("machine", f"the Wine prefix {run.prefix}, with the joystick driver's registry keys"),

@@ -22,7 +22,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(wine.__file__)))
 # wineserver -w returns at once, as it does when the session has ended.
 STAND_INS = {
     "wine": '#!/bin/sh\n[ "$1" = --version ] && { echo wine-8.0; exit 0; }\n'
-            'printf "%s\\n" "wine $*" >> "$FAKE_DIR/calls"\necho $$ > "$FAKE_DIR/running.pid"\n'
+            'printf "%s\\n" "wine $*" >> "$FAKE_DIR/calls"\n'
+            '[ -n "$FAKE_WINE_FAILS" ] && exit 1\necho $$ > "$FAKE_DIR/running.pid"\n'
             "exec sleep 60\n",
     # Wine writes the prefix's .update-timestamp before it has made the prefix, and takes
     # a prefix with one as made.
@@ -65,10 +66,10 @@ class StandInRun(unittest.TestCase):
             with open(os.path.join(self.prefix, name), "wb") as f:
                 f.write(data)
 
-    def start(self, prefix=None):
+    def start(self, prefix=None, **extra):
         env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
         env.update(PATH=self.bin + os.pathsep + env["PATH"], PYTHONPATH=ROOT,
-                   WINEPREFIX=prefix or self.prefix, FAKE_DIR=self.dir)
+                   WINEPREFIX=prefix or self.prefix, FAKE_DIR=self.dir, **extra)
         return subprocess.Popen([sys.executable, "-P", "-m", "wine.install", "--exe", self.exe,
                                  self.device], env=env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
@@ -161,6 +162,24 @@ class Stopped(StandInRun):
         self.assertNotIn("copied", out)
         self.assertEqual(self.calls(), ["wineboot -i", "wineserver -w", "wineboot -i",
                                         "wineserver -w"])
+
+
+class Failed(StandInRun):
+    def test_wine_failing_midway_names_the_copies_and_ends_with_status_5(self):
+        self.user_prefix()
+        run = self.start(FAKE_WINE_FAILS="1")
+        out, err = run.communicate(timeout=20)
+        self.assertEqual(run.returncode, 5, out + err)
+        lines = out.splitlines()
+        logs = os.path.join(self.prefix, "gyrsetup-logs")
+        prepare_log = os.path.join(logs, os.listdir(logs)[0], "prepare.log")
+        self.assertEqual(lines[-1], f"wine-install: Wine failed: regedit of "
+                                    f"{os.path.dirname(prepare_log)}/machine.reg failed (1); see "
+                                    f"{prepare_log} (exit status 5)")
+        self.assertIn(f"wine-install: {self.prefix} may hold part of this run's changes; its "
+                      "registry as it was before is in:", lines)
+        self.assertEqual(len([line for line in lines if line.startswith("wine-install:   cp -p ")]),
+                         1, out)
 
 
 class Refused(StandInRun):
