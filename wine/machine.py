@@ -1,49 +1,40 @@
-"""One whole run of gyrsetup.exe under Wine on a prepared machine.
+"""A Windows 9x-like machine under Wine, and one whole run of gyrsetup.exe on it.
 
-The machine: a prefix copy with a .reg fixture imported into a live session, COM1..COM9
-linked to controller simulators or to nothing, the test joystick driver registered and
-the broadcast listener waiting. The user: a callable that finds the dialog with xdotool,
-takes its screenshot and presses keys. The outcome: the exit code, the driver's message
-log, the broadcast count, the simulators' logs, the screenshots, the texts of the message
-boxes and system.reg read back after the session has ended.
+The machine: a copy of the template prefix with a .reg fixture imported into a live
+session, COM1..COM9 linked to controller simulators or to nothing, the test joystick driver
+registered and the broadcast listener waiting. The demo and the end-to-end scenarios run
+the installer on it; the user (wine.user) answers its windows.
 """
 
 import contextlib
 import dataclasses
 import os
-import re
+import shutil
 import signal
+import socket
 import subprocess
 import time
 
-import wine_registry
-import wine_runner
+from wine import prefix as prefixes
+from wine import registry
+from wine import session as sessions
+from wine.session import WineError, run_to_files, kill_group
+from wine.user import MESSAGE_BOX_DEBUG, Outcome, User, message_box_texts
 
-SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-
-JDD_CONFIGCHANGED = 0x903
-JDD_GETDEVCAPS = 0x802
-
-# A message box carries the caption of the dialog it replaces, so the window title cannot
-# tell the two apart. Wine's msgbox channel traces every message box's text as the box is
-# set up, before its window is mapped: a box on screen is already in the program's log.
-MESSAGE_BOX_DEBUG = "-all,+msgbox"
-_MESSAGE_BOX_TRACE = re.compile(r':trace:msgbox:\w+ L"((?:[^"\\]|\\.)*)"(\.\.\.)?\r?$')
-_TRACE_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}
+# What joyGetDevCapsA(-1) reports as szRegKey under Wine, and the section the installer
+# hands to OpenDriver with it.
+JOYSTICK_DRIVER_NAME = "DINPUT.DLL"
+JOYSTICK_SECTION = "Joystick"
+PORT_COUNT = 9
 
 
-def message_box_texts(output):
-    """The texts of the message boxes a program traced with MESSAGE_BOX_DEBUG, in order.
-    Wine writes them as wide-string literals, and cuts ones past its buffer with "..."."""
-    texts = []
-    for line in output.split("\n"):
-        found = _MESSAGE_BOX_TRACE.search(line)
-        if found:
-            text = re.sub(r"\\(x[0-9a-fA-F]{2,4}|u[0-9a-fA-F]{4}|.)",
-                          lambda m: (chr(int(m[1][1:], 16)) if len(m[1]) > 1
-                                     else _TRACE_ESCAPES.get(m[1], m[1])), found[1])
-            texts.append(text + (found[2] or ""))
-    return texts
+def padded_folder(parent, length):
+    """parent, or a folder below it whose path is at least this long: a build tree deep in
+    the file system, as a clone in a deep folder has it."""
+    path = parent
+    while len(path) < length:
+        path = os.path.join(path, "deep-folder-" + "d" * min(60, max(1, length - len(path) - 13)))
+    return path
 
 
 @dataclasses.dataclass
@@ -67,10 +58,6 @@ class Paths:
         return os.path.join(self.native_build, "tools", "simulator", "controller_simulator")
 
     @property
-    def native_install(self):
-        return os.path.join(self.native_build, "tests", "e2e", "native_install")
-
-    @property
     def installer(self):
         return os.path.join(self.win32_build, "app", "gyrsetup.exe")
 
@@ -83,8 +70,7 @@ class Paths:
         return os.path.join(self.win32_build, "wine", "broadcast_listener.exe")
 
     def missing(self):
-        return [p for p in (self.simulator, self.installer, self.test_driver, self.listener,
-                            self.native_install)
+        return [p for p in (self.simulator, self.installer, self.test_driver, self.listener)
                 if not os.path.exists(p)]
 
 
@@ -95,28 +81,235 @@ class Controller:
     options: tuple = ()
 
 
-@dataclasses.dataclass
-class Outcome:
-    exit_code: object = None
-    driver_messages: list = dataclasses.field(default_factory=list)
-    broadcasts: object = None
-    simulator_logs: dict = dataclasses.field(default_factory=dict)
-    screenshots: list = dataclasses.field(default_factory=list)
-    program_output: str = ""
-    hive: object = None
-    user_problems: list = dataclasses.field(default_factory=list)
-    work_dir: str = ""
-    dialog_title: str = ""
-    message_boxes: list = dataclasses.field(default_factory=list)
+class WineSession:
+    """A copy of the template prefix with one Wine session kept alive over it.
 
-    def notifications(self):
-        """The number of (0x903, 0x802) pairs, or None when the log is not made of them."""
-        codes = [c for c in self.driver_messages if c in (JDD_CONFIGCHANGED, JDD_GETDEVCAPS)]
-        pairs = [JDD_CONFIGCHANGED, JDD_GETDEVCAPS] * (len(codes) // 2)
-        return len(codes) // 2 if codes == pairs else None
+    The session stays up (wineserver -p) from the first registry import until close(),
+    because HKLM\\hardware lives only as long as the session does.
+    """
 
-    def queries(self, port):
-        return sum(1 for line in self.simulator_logs.get(port, []) if line.strip() == "query")
+    def __init__(self, e2e_dir, name, display=None, own_display=True, keep=False,
+                 work_length=0, windows_version=prefixes.WINDOWS_VERSION):
+        """windows_version: what Wine answers as ("win95", "win98", "winme"); None for
+        Wine's default."""
+        self.e2e_dir = os.path.abspath(e2e_dir)
+        self.windows_version = windows_version
+        self.name = name
+        self.work_length = work_length
+        self.keep = keep
+        self.failed = False
+        self.requested_display = display
+        self.own_display = own_display
+        self.xvfb = None
+        self.display = None
+        self.prefix = None
+        self.work = None
+        self.short = None
+        self.staged = set()
+        self.env = None
+        self.session_started = False
+        self.background = []
+        self.port_targets = {}
+
+    # -- life cycle -------------------------------------------------------------------
+    def __enter__(self):
+        try:
+            self._start()
+        except BaseException:
+            self.failed = True
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, exc_type, exc, tb):
+        if exc_type is not None:
+            self.failed = True
+        self.close()
+        return False
+
+    def _start(self):
+        template = prefixes.ensure_template(self.e2e_dir)
+        self.prepare_folders()
+        subprocess.run(["cp", "-a", template, self.prefix], check=True, timeout=300)
+        if self.windows_version != prefixes.WINDOWS_VERSION:
+            prefixes.set_windows_version(os.path.join(self.prefix, "user.reg"), self.windows_version)
+        if self.own_display:
+            self.xvfb = sessions.Xvfb(self.path("xvfb.log"), self.pid_file()).__enter__()
+            self.display = self.xvfb.display
+        else:
+            self.display = self.requested_display
+        self.env = sessions.base_environment(self.prefix, self.display)
+
+    def prepare_folders(self):
+        """The work folder (emptied) and a new short folder, after ending what a killed run
+        of the same name left behind."""
+        runs = padded_folder(os.path.join(self.e2e_dir, "runs"),
+                             self.work_length - len(self.name) - 1)
+        os.makedirs(runs, exist_ok=True)
+        self.work = os.path.join(runs, self.name)
+        # A run of the same name that was killed may have left its processes behind.
+        sessions.end_recorded_processes(os.path.join(runs, f"{self.name}.pids"))
+        old_prefix = os.path.join(self.work, "prefix")
+        if os.path.isdir(old_prefix):
+            run_to_files(["wineserver", "-k"], sessions.base_environment(old_prefix, None),
+                         os.devnull, timeout=30)
+        with contextlib.suppress(OSError), open(os.path.join(self.work, "short-folder")) as f:
+            prefixes.remove_short_folder(f.read().strip())
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        self.short = prefixes.short_folder()
+        with open(os.path.join(self.work, "short-folder"), "w") as f:
+            f.write(self.short + "\n")
+        self.prefix = os.path.join(self.work, "prefix")
+
+    def pid_file(self):
+        return os.path.join(os.path.dirname(self.work), f"{self.name}.pids")
+
+    def path(self, *parts):
+        return os.path.join(self.work, *parts)
+
+    def short_path(self, name):
+        """A file in the run's short folder; close() copies it into the work folder.
+        Every path the Windows side or a socket sees lives there."""
+        return os.path.join(self.short, name)
+
+    def stage(self, unix_path):
+        """Copies a file the Windows side opens into the short folder; returns its Windows path."""
+        name = os.path.basename(unix_path)
+        shutil.copy2(unix_path, self.short_path(name))
+        self.staged.add(name)
+        return prefixes.windows_path(self.short_path(name))
+
+    def _keep_short_files(self):
+        for name in set(os.listdir(self.short)) - self.staged:
+            source = os.path.join(self.short, name)
+            if os.path.isfile(source) and not os.path.islink(source):
+                with contextlib.suppress(OSError):
+                    shutil.copy2(source, self.path(name))
+
+    def close(self):
+        try:
+            for proc in self.background:
+                if proc.poll() is None:
+                    kill_group(proc)
+            if self.prefix and self.env:
+                sessions.end_wine_session(self.prefix, self.env, self.path("wineserver.log"),
+                            kill=self.session_started)
+        finally:
+            if self.xvfb is not None:
+                self.xvfb.close()
+                self.xvfb = None
+            if self.work:
+                sessions.end_recorded_processes(self.pid_file())
+            kept = self.failed or self.keep
+            if self.short and self.work and os.path.isdir(self.work):
+                self._keep_short_files()
+            if self.work and os.path.isdir(self.work):
+                if kept:
+                    # The kept prefix's ports still point into the short folder; the next
+                    # run of the same name removes both.
+                    sessions.log(f"The run's Wine prefix and logs are kept in {self.work} and {self.short}")
+                else:
+                    shutil.rmtree(self.prefix, ignore_errors=True)
+            if self.short and not kept:
+                prefixes.remove_short_folder(self.short)
+                self.short = None
+
+    # -- before the session -----------------------------------------------------------
+    def set_ports(self, targets):
+        """Lists COM1..COM9 so Wine hands none of the host's devices out, each linked to
+        targets[n] (a device path) or to a socket file, which CreateFile refuses at once.
+        Must be called before the session starts: Wine links the ports at start-up."""
+        if self.session_started:
+            raise WineError("ports must be set before the session starts")
+        lines = []
+        for n in range(1, PORT_COUNT + 1):
+            link = self.short_path(f"com{n}")
+            target = targets.get(n)
+            if target is None:
+                target = self.short_path(f"nodevice{n}.sock")
+                sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+                sock.bind(target)
+                sock.close()
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(link)
+            os.symlink(target, link)
+            self.port_targets[n] = target
+            lines.append(f'"COM{n}"="{registry.reg_escape(link)}"')
+        self.append_system_reg("Software\\Wine\\Ports", lines)
+
+    def append_system_reg(self, key, value_lines):
+        """Adds a key with values to the machine hive of a prefix whose session is down."""
+        if self.session_started:
+            raise WineError("the machine hive can only be edited between sessions")
+        escaped = key.replace("\\", "\\\\")
+        with open(os.path.join(self.prefix, "system.reg"), "a", newline="\n") as f:
+            f.write(f"\n[{escaped}] 1700000000\n")
+            for line in value_lines:
+                f.write(line + "\n")
+
+    def install_joystick_driver(self, dll_path):
+        """Registers a driver DLL under the name Wine's joystick capabilities report, where
+        Windows 95 keeps installable drivers: SYSTEM.INI, in the section OpenDriver is given.
+        Wine would read the NT registry key first; it is left out so that this path is taken."""
+        target_dir = os.path.join(self.prefix, "drive_c", "gyrtest")
+        os.makedirs(target_dir, exist_ok=True)
+        shutil.copy2(dll_path, os.path.join(target_dir, "test_driver.dll"))
+        with open(os.path.join(self.prefix, "drive_c", "windows", "system.ini"), "a",
+                  newline="") as f:
+            f.write(f"\r\n[{JOYSTICK_SECTION}]\r\n{JOYSTICK_DRIVER_NAME}=C:\\gyrtest\\test_driver.dll\r\n")
+
+    # -- the session ------------------------------------------------------------------
+    def start_session(self):
+        if self.session_started:
+            return
+        rc = run_to_files(["wineserver", "-p"], self.env, self.path("wineserver.log"), timeout=60)
+        if rc != 0:
+            raise WineError(f"wineserver -p failed ({rc})")
+        self.session_started = True
+        # The first program brings up the session's services and links the ports.
+        rc = run_to_files(["wine", "cmd", "/c", "exit"], self.env, self.path("wine-start.log"),
+                          timeout=120, cwd=self.short)
+        if rc != 0:
+            raise WineError(f"the Wine session did not start ({rc})")
+
+    def import_reg(self, reg_path, timeout=120):
+        self.start_session()
+        rc = run_to_files(["wine", "regedit", "/S", self.stage(reg_path)], self.env,
+                          self.path("regedit.log"), timeout=timeout, cwd=self.short)
+        if rc != 0:
+            raise WineError(f"regedit /S {reg_path} failed ({rc})")
+
+    def run(self, argv, timeout, log_name="program", extra_env=None):
+        """Runs a program to its end; returns its exit code (None when it was killed)."""
+        self.start_session()
+        env = dict(self.env, **(extra_env or {}))
+        return run_to_files(["wine"] + list(argv), env, self.path(f"{log_name}.log"),
+                            timeout=timeout, cwd=self.short)
+
+    def spawn(self, argv, log_name, extra_env=None):
+        """Starts a program in the background; close() ends it if it is still running."""
+        self.start_session()
+        env = dict(self.env, **(extra_env or {}))
+        out = open(self.path(f"{log_name}.log"), "ab")
+        try:
+            proc = subprocess.Popen(["wine"] + list(argv), env=env, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=out, cwd=self.short, start_new_session=True)
+        finally:
+            out.close()
+        self.background.append(proc)
+        return proc
+
+    def end_session(self):
+        """Ends the session so that system.reg holds what the programs wrote."""
+        for proc in self.background:
+            if proc.poll() is None:
+                kill_group(proc)
+        sessions.end_wine_session(self.prefix, self.env, self.path("wineserver.log"), kill=self.session_started)
+        self.session_started = False
+
+    def system_reg(self):
+        return os.path.join(self.prefix, "system.reg")
 
 
 class SimulatorSet:
@@ -142,7 +335,7 @@ class SimulatorSet:
             out.close()
             err.close()
         self.procs[controller.port] = proc
-        wine_runner.record_process(self.pid_file, proc)
+        sessions.record_process(self.pid_file, proc)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
             with open(out_path) as f:
@@ -153,7 +346,7 @@ class SimulatorSet:
             if proc.poll() is not None:
                 break
             time.sleep(0.02)
-        raise wine_runner.WineError(f"simulator on COM{controller.port} did not start")
+        raise WineError(f"simulator on COM{controller.port} did not start")
 
     def stop(self):
         for proc in self.procs.values():
@@ -163,7 +356,7 @@ class SimulatorSet:
                 try:
                     proc.wait(timeout=5)
                 except subprocess.TimeoutExpired:
-                    wine_runner.kill_group(proc)
+                    kill_group(proc)
 
     def logs(self):
         out = {}
@@ -173,106 +366,6 @@ class SimulatorSet:
                 out[port] = f.read().splitlines()
             out.setdefault(port, [])
         return out
-
-
-class User:
-    """The person in front of the screen, through xdotool and ImageMagick."""
-
-    def __init__(self, session, program, artifacts, outcome, program_log=None,
-                 gives_focus=False):
-        """gives_focus: the windows are managed and no window manager runs, so nobody
-        focuses them; the user does, as a click on the title would."""
-        self.session = session
-        self.program = program
-        self.artifacts = artifacts
-        self.outcome = outcome
-        self.program_log = program_log
-        self.gives_focus = gives_focus
-
-    def _x(self, argv, timeout=20):
-        return subprocess.run(argv, env=self.session.env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-                              timeout=timeout, check=False)
-
-    def find(self, title):
-        """Window ids whose whole title is this text, visible ones only."""
-        pattern = "^" + re.escape(title) + "$"
-        result = self._x(["xdotool", "search", "--onlyvisible", "--name", pattern])
-        return [w for w in result.stdout.split() if w.strip()]
-
-    def wait_for(self, title, timeout=30, exclude=()):
-        """The newest visible window of this title that is none of exclude; None when none
-        came in time or the program ended."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            windows = [w for w in self.find(title) if w not in exclude]
-            if windows:
-                return windows[-1]
-            if self.program.poll() is not None:
-                return None
-            time.sleep(0.1)
-        return None
-
-    def screenshot(self, window, name):
-        os.makedirs(self.artifacts, exist_ok=True)
-        path = os.path.join(self.artifacts, f"{name}.png")
-        # The dialog paints just after it maps; give it a moment. A message box is still
-        # being laid out then, and import may fail on it once: try again.
-        for _ in range(3):
-            time.sleep(0.5)
-            try:
-                result = self._x(["import", "-window", window, path], timeout=30)
-            except subprocess.TimeoutExpired:
-                # import waits for ever on a window that has gone.
-                break
-            if result.returncode == 0 and os.path.exists(path):
-                self.outcome.screenshots.append(path)
-                return path
-        self.outcome.user_problems.append(f"screenshot of window {window} failed")
-        return None
-
-    def message_boxes(self):
-        """The texts of the message boxes the program has set up so far."""
-        if not self.program_log:
-            return []
-        with contextlib.suppress(FileNotFoundError), \
-                open(self.program_log, errors="replace", newline="") as f:
-            return message_box_texts(f.read())
-        return []
-
-    def focused(self, window, timeout=10):
-        """Whether this window has the keyboard focus, or gets it within the timeout."""
-        deadline = time.monotonic() + timeout
-        while True:
-            if self._x(["xdotool", "getwindowfocus"]).stdout.strip() == window:
-                return True
-            if time.monotonic() >= deadline or self.program.poll() is not None:
-                return False
-            time.sleep(0.1)
-
-    def key(self, window, *keys):
-        """Types the keys as a keyboard does: into the focused window, which must be this one.
-        With --window, xdotool picks real input or a sent event per key event, by where the
-        focus is at that moment: a Return that closes the dialog then has its press typed and
-        its release sent to the closed dialog, and the server, seeing the key held, repeats
-        it into the next window."""
-        if self.gives_focus and not self.focused(window, timeout=1):
-            self._x(["xdotool", "windowfocus", window])
-        if not self.focused(window):
-            self.outcome.user_problems.append(f"window {window} never had the keyboard focus "
-                                              f"for {' '.join(keys)}")
-            return
-        self._x(["xdotool", "key", "--delay", "100", *keys])
-
-    def program_running(self):
-        return self.program.poll() is None
-
-    def wait_exit(self, timeout):
-        try:
-            self.program.wait(timeout=timeout)
-            return True
-        except subprocess.TimeoutExpired:
-            return False
 
 
 def _wait_for_file(path, timeout, proc=None):
@@ -298,7 +391,7 @@ def _read_driver_log(path):
 
 def run_installer(paths, name, fixture, controllers, user_script, check, *, display=None,
                   own_display=True, keep=False, program_timeout=90, work_length=0,
-                  windows_version=wine_runner.WINDOWS_VERSION, program_env=None):
+                  windows_version=prefixes.WINDOWS_VERSION, program_env=None):
     """Runs the installer once; returns (Outcome, problems found by check).
 
     user_script(user) drives the dialogs while the program runs; check(outcome) returns
@@ -312,7 +405,7 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
     with contextlib.suppress(FileNotFoundError):
         for old in os.listdir(artifacts):
             os.unlink(os.path.join(artifacts, old))
-    with wine_runner.WineSession(paths.e2e_dir, name, display=display, own_display=own_display,
+    with WineSession(paths.e2e_dir, name, display=display, own_display=own_display,
                                  keep=keep, work_length=work_length,
                                  windows_version=windows_version) as session:
         outcome.work_dir = session.work
@@ -326,24 +419,28 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
             ready = session.short_path("listener.ready")
             stop = session.short_path("listener.stop")
             count = session.short_path("listener.count")
-            listener = session.spawn([session.stage(paths.listener), wine_runner.windows_path(ready),
-                                      wine_runner.windows_path(stop),
-                                      wine_runner.windows_path(count)], "listener")
+            listener = session.spawn([session.stage(paths.listener), prefixes.windows_path(ready),
+                                      prefixes.windows_path(stop),
+                                      prefixes.windows_path(count)], "listener")
             if not _wait_for_file(ready, 60, listener):
-                raise wine_runner.WineError("the broadcast listener never got ready")
+                raise WineError("the broadcast listener never got ready")
 
             driver_log = session.short_path("driver-messages.log")
             program = session.spawn([session.stage(paths.installer)], "gyrsetup",
-                                    extra_env={"GYR_DRIVER_LOG": wine_runner.windows_path(driver_log),
+                                    extra_env={"GYR_DRIVER_LOG": prefixes.windows_path(driver_log),
                                                "WINEDEBUG": MESSAGE_BOX_DEBUG,
                                                **(program_env or {})})
             user = User(session, program, artifacts, outcome, session.path("gyrsetup.log"))
             try:
                 user_script(user)
+            except sessions.Interrupted:
+                # Stopped: the program goes now, not after its time-out.
+                kill_group(program)
+                raise
             finally:
                 if not user.wait_exit(program_timeout):
                     outcome.user_problems.append("the installer did not exit; killed")
-                    wine_runner.kill_group(program)
+                    kill_group(program)
                 outcome.exit_code = program.returncode
 
             # The installer has exited, so every post is already in the listener's queue.
@@ -362,7 +459,7 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
                 outcome.program_output = f.read()
             outcome.message_boxes = message_box_texts(outcome.program_output)
             session.end_session()
-            outcome.hive = wine_registry.Hive(session.system_reg())
+            outcome.hive = registry.Hive(session.system_reg())
         except BaseException:
             session.failed = True
             raise
@@ -373,27 +470,3 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
         if problems:
             session.failed = True
         return outcome, problems
-
-
-def run_native(paths, fixture, controllers, work, timeout=60):
-    """The same machine and line on the native stand-ins; returns (summary line, Hive of
-    the exported registry). The user presses Enter in the one dialog."""
-    native_dir = os.path.join(work, "native")
-    os.makedirs(native_dir, exist_ok=True)
-    sims = SimulatorSet(paths.simulator, native_dir, os.path.join(native_dir, "pids"))
-    export = os.path.join(native_dir, "registry.reg")
-    try:
-        argv = [paths.native_install, "--fixture", fixture, "--out", export]
-        for c in controllers:
-            argv += ["--port", f"{c.port}={sims.start(c)}"]
-        with open(os.path.join(native_dir, "native_install.log"), "wb") as out:
-            result = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
-                                    timeout=timeout, check=False)
-    finally:
-        sims.stop()
-        wine_runner.end_recorded_processes(os.path.join(native_dir, "pids"))
-    with open(os.path.join(native_dir, "native_install.log"), errors="replace") as f:
-        summary = [line for line in f.read().splitlines() if line.startswith("exit ")]
-    if result.returncode != 0 or not os.path.exists(export):
-        return f"native_install failed ({result.returncode})", None
-    return (summary[-1] if summary else ""), wine_registry.Hive(export, regedit4=True)

@@ -21,12 +21,11 @@ import shutil
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "wine"))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "pe"))
 
-import machine  # noqa: E402
+import native  # noqa: E402
 import scenarios  # noqa: E402
+from wine import session  # noqa: E402
 from check_instructions import listing  # noqa: E402
 from pe_file import PeFile  # noqa: E402
 
@@ -121,8 +120,8 @@ def main():
         print("SKIP: this kernel runs i386 programs itself; no qemu-i386 runs Wine, so there "
               "is nothing to trace")
         return SKIP
-    machine.wine_runner.cleanup_on_signals()
-    paths = machine.Paths(os.path.abspath(args.native_build), os.path.abspath(args.win32_build))
+    session.stop_on_signals()
+    paths = native.Paths(os.path.abspath(args.native_build), os.path.abspath(args.win32_build))
     missing = paths.missing()
     if missing:
         print("FAIL: not built: " + ", ".join(missing))

@@ -12,13 +12,12 @@ import re
 import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "wine"))
+import native
+from wine import joystick_keys as want
+from wine import machine, session
+from wine.machine import Controller
 
-import machine  # noqa: E402
-import joystick_keys as want  # noqa: E402
-from machine import Controller  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 # The machines the scenarios start from, as .reg files the prefix imports.
 FIXTURES = os.path.join(os.path.dirname(HERE), "fixtures")
@@ -175,10 +174,10 @@ def nothing_written(hive, problems):
 
 
 def differential_problems(paths, scenario, outcome):
-    summary, native = machine.run_native(paths, os.path.join(FIXTURES, scenario.fixture), scenario.controllers,
-                                             outcome.work_dir)
+    summary, native_hive = native.run_native(paths, os.path.join(FIXTURES, scenario.fixture),
+                                             scenario.controllers, outcome.work_dir)
     print(f"  native run: {summary}")
-    if native is None:
+    if native_hive is None:
         return [f"native run: {summary}"]
     problems = []
     if summary != f"exit 0 notifications {scenario.notifications} " \
@@ -186,7 +185,7 @@ def differential_problems(paths, scenario, outcome):
         problems.append(f"native run: {summary}")
     for key in (want.JOYSTICK_ROOT, want.OEM_TYPES):
         wine_tree = outcome.hive.comparable_subtree(key)
-        native_tree = native.comparable_subtree(key)
+        native_tree = native_hive.comparable_subtree(key)
         if not wine_tree:
             problems.append(f"nothing under {key} to compare")
         for rel in sorted(set(wine_tree) | set(native_tree)):
@@ -326,17 +325,19 @@ def check_outcome(scenario, paths):
 
 
 def run(scenario, paths, keep, deadline, program_env=None):
-    machine.wine_runner.set_deadline(deadline)
+    session.set_deadline(deadline)
     try:
         outcome, problems = machine.run_installer(
             paths, scenario.name, os.path.join(FIXTURES, scenario.fixture), scenario.controllers, scenario.user,
             check_outcome(scenario, paths), keep=keep, work_length=scenario.work_length,
             windows_version=scenario.windows_version, program_env=program_env)
+    except session.Interrupted:
+        raise
     except Exception as error:  # the harness has cleaned up and kept the prefix copy
         print(f"{scenario.name}: FAIL {type(error).__name__}: {error}")
         return 1
     finally:
-        machine.wine_runner.set_deadline(0)
+        session.set_deadline(0)
     print(f"{scenario.name}: exit {outcome.exit_code}, {outcome.notifications()} notifications, "
           f"{outcome.broadcasts} broadcasts, queries "
           f"{ {p: outcome.queries(p) for p in outcome.simulator_logs} }")
@@ -352,7 +353,7 @@ def run(scenario, paths, keep, deadline, program_env=None):
 
 
 def main():
-    machine.wine_runner.cleanup_on_signals()
+    session.stop_on_signals()
     parser = argparse.ArgumentParser(description="gyrsetup.exe end-to-end scenarios under Wine")
     parser.add_argument("--list", action="store_true", help="print the scenario names")
     parser.add_argument("--native-build", default="build/native")
@@ -367,7 +368,7 @@ def main():
         for s in SCENARIOS:
             print(s.name)
         return 0
-    paths = machine.Paths(os.path.abspath(args.native_build), os.path.abspath(args.win32_build),
+    paths = native.Paths(os.path.abspath(args.native_build), os.path.abspath(args.win32_build),
                                  os.path.abspath(args.simulator) if args.simulator else "")
     missing = paths.missing()
     if missing:
@@ -378,7 +379,11 @@ def main():
     if unknown:
         print(f"unknown scenarios: {sorted(unknown)}")
         return 2
-    failed = sum(run(s, paths, args.keep, args.deadline) for s in chosen)
+    try:
+        failed = sum(run(s, paths, args.keep, args.deadline) for s in chosen)
+    except session.Interrupted as stop:
+        print(f"stopped by {stop.name}; the run's processes are ended and its prefix kept")
+        return stop.exit_status
     return 1 if failed else 0
 
 

@@ -11,15 +11,11 @@ import re
 import shutil
 import socket
 import stat
-import sys
 import tempfile
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "wine"))
-
-import wine_runner  # noqa: E402
+from wine import machine
+from wine.prefix import windows_path
 
 SOCKET_PATH_LIMIT = 107
 MAX_PATH = 260
@@ -30,7 +26,7 @@ class DeepSession:
     """A session whose work folder path is DEEP characters long, with an empty machine hive."""
 
     def __init__(self, e2e_dir, name="deep"):
-        self.session = wine_runner.WineSession(e2e_dir, name, work_length=DEEP)
+        self.session = machine.WineSession(e2e_dir, name, work_length=DEEP)
         self.session.prepare_folders()
         os.makedirs(self.session.prefix)
         with open(self.session.system_reg(), "w") as f:
@@ -55,7 +51,7 @@ class SessionPathTest(unittest.TestCase):
         with open(session.system_reg()) as f:
             hive = f.read()
         links = dict(re.findall(r'^"(COM\d)"="(.*)"$', hive, re.MULTILINE))
-        self.assertEqual(sorted(links), [f"COM{n}" for n in range(1, wine_runner.PORT_COUNT + 1)])
+        self.assertEqual(sorted(links), [f"COM{n}" for n in range(1, machine.PORT_COUNT + 1)])
         for port, escaped in links.items():
             link = escaped.replace("\\\\", "\\")
             self.assertLessEqual(len(os.fsencode(link)), SOCKET_PATH_LIMIT, port)
@@ -77,7 +73,7 @@ class SessionPathTest(unittest.TestCase):
         with open(program, "wb") as f:
             f.write(b"MZ program")
         staged = session.stage(program)
-        log_path = wine_runner.windows_path(session.short_path("driver-messages.log"))
+        log_path = windows_path(session.short_path("driver-messages.log"))
         for path in (staged, log_path):
             self.assertTrue(path.startswith("Z:\\"), path)
             self.assertLess(len(path), MAX_PATH, path)

@@ -6,27 +6,26 @@
 A fresh prefix of its own (which has none of the joystick driver's keys), no display, and
 the simulator behind a link whose path does not change between runs. The installer must
 report the controller found and installed, and the prefix's registry must hold COM1 for
-joystick 1 and the controller's joystick type.
+joystick 1 and the controller's joystick type. The prefix is then reused as a user's would
+be, refused while a Wine program of the user's runs in it, and a run in it is stopped with
+Ctrl-C while the installer runs.
 """
 
 import argparse
+import contextlib
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "wine"))
+from wine import joystick_keys as want
+from wine import machine, registry, session
+from wine.report import text_of
 
-import machine  # noqa: E402
-import joystick_keys as want  # noqa: E402
-import wine_registry  # noqa: E402
-import wine_runner  # noqa: E402
-from demo import text_of  # noqa: E402
-
-SCRIPT = os.path.join(machine.SOURCE_ROOT, "scripts", "wine-install")
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SCRIPT = os.path.join(ROOT, "scripts", "wine-install")
 
 
 def registry_problems(hive):
@@ -93,21 +92,13 @@ def reuse_problems(args, work, prefix, link, env, pid_file):
     with open(os.path.join(prefix, "user.reg"), "a", newline="\n") as f:
         f.write('\n[Software\\\\UsersOwn] 1700000000\n"Kept"="yes"\n')
     sleeper = subprocess.Popen(["sleep", "600"], env=env, start_new_session=True)
-    wine_runner.record_process(pid_file, sleeper)
-    # Under qemu-i386, Wine has been seen to end the installer mid-run once in a few runs
-    # (its log stops at the port's open, no window appears): such a run is tried once more,
-    # from the registry as it then stands, and said so. Any other failure counts at once.
-    for attempt in (1, 2):
-        before, _ = snapshot(prefix)
-        rc, output = run_script(["--exe", args.exe, link], env,
-                                os.path.join(work, f"reuse-{attempt}.out"))
-        print(output)
-        if attempt == 1 and rc != 0 and "did not end normally" in output:
-            print("NOTE: Wine ended the installer abnormally in the reused prefix; trying again")
-            continue
-        break
+    session.record_process(pid_file, sleeper)
+    before, _ = snapshot(prefix)
+    rc, output = run_script(["--exe", args.exe, link], env, os.path.join(work, "reuse.out"))
+    print(output)
     if rc != 0 or "Gyrelle detected and installed" not in output:
-        problems.append(f"the run in the reused prefix exited {rc}")
+        problems.append(f"the run in the reused prefix exited {rc}; its logs are in "
+                        f"{newest_logs(prefix)}")
     if sleeper.poll() is not None:
         problems.append("the process naming the prefix was ended")
     with open(font, "rb") as f:
@@ -125,20 +116,21 @@ def reuse_problems(args, work, prefix, link, env, pid_file):
         with open(copies[0], "rb") as f:
             if f.read() != data:
                 problems.append(f"{copies[0]} differs from {name} before the run")
-    if "COM1: linked to" not in output or "AppDefaults\\gyrsetup.exe" not in output:
+    if f'wine-install:   sets HKLM\\Software\\Wine\\Ports: "COM1"="{link}" (as it is already)' \
+            not in output.splitlines() or "AppDefaults\\gyrsetup.exe" not in output:
         problems.append("the run did not say what it changes")
     sleeper.kill()
     sleeper.wait()
 
     # A Wine program of the user's that waits for input.
-    wine_env = wine_runner.base_environment(prefix, None)
+    wine_env = session.base_environment(prefix, None)
     program = subprocess.Popen(["wine", "cmd"], env=wine_env, stdin=subprocess.PIPE,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                start_new_session=True)
-    wine_runner.record_process(pid_file, program)
+    session.record_process(pid_file, program)
     try:
         deadline = time.monotonic() + 60
-        while not wine_runner.server_running(prefix) and time.monotonic() < deadline:
+        while not session.server_running(prefix) and time.monotonic() < deadline:
             time.sleep(0.2)
         time.sleep(2)
         before = snapshot(prefix)
@@ -153,9 +145,78 @@ def reuse_problems(args, work, prefix, link, env, pid_file):
             problems.append("the prefix changed although Wine programs were running")
     finally:
         # The test made this prefix: ending its session is the test's to do.
-        wine_runner.end_wine_session(prefix, wine_env, os.path.join(work, "wineserver.log"),
+        session.end_wine_session(prefix, wine_env, os.path.join(work, "wineserver.log"),
                                      kill=True)
-        wine_runner.kill_group(program)
+        session.kill_group(program)
+    return problems
+
+
+def newest_logs(prefix):
+    """The folder of the last run's logs, kept for whoever reads a failure."""
+    root = os.path.join(prefix, "gyrsetup-logs")
+    runs = sorted(os.listdir(root)) if os.path.isdir(root) else []
+    return os.path.join(root, runs[-1]) if runs else root
+
+
+def interrupt_problems(args, work, prefix, link, env):
+    """Ctrl-C while the installer runs in a reused prefix: exit 130 within seconds, no
+    traceback, the registry copies and the command that restores them named, and no Wine
+    session of the prefix left."""
+    problems = []
+    output_path = os.path.join(work, "interrupted.out")
+    earlier = newest_logs(prefix)
+    with open(output_path, "wb") as out:
+        run = subprocess.Popen([SCRIPT, "--exe", args.exe, link], env=env,
+                               stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+    try:
+        # Stopped once the installer has begun to open COM1: it is running, mid-probe.
+        deadline = time.monotonic() + 180
+        running = False
+        while time.monotonic() < deadline and run.poll() is None and not running:
+            time.sleep(0.2)
+            if newest_logs(prefix) == earlier:
+                continue
+            program_log = os.path.join(newest_logs(prefix), "gyrsetup.log")
+            with contextlib.suppress(FileNotFoundError), \
+                    open(program_log, errors="replace") as f:
+                running = "UdComOpen:" in f.read()
+        if run.poll() is not None or not running:
+            problems.append(f"the run to interrupt never started the installer (exit "
+                            f"{run.poll()})")
+            return problems
+        sent = time.monotonic()
+        run.send_signal(signal.SIGINT)
+        try:
+            rc = run.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            problems.append("Ctrl-C did not end wine-install within 60 s")
+            return problems
+        took = time.monotonic() - sent
+    finally:
+        if run.poll() is None:
+            run.kill()
+            run.wait()
+    with open(output_path, errors="replace") as f:
+        output = f.read()
+    print(output)
+    print(f"wine-install ended {took:.1f} s after Ctrl-C; the installer's log then:")
+    with open(os.path.join(newest_logs(prefix), "gyrsetup.log"), errors="replace") as f:
+        print(f.read())
+    lines = output.splitlines()
+    if rc != 130:
+        problems.append(f"after Ctrl-C wine-install exited {rc}, want 130")
+    if "Traceback" in output:
+        problems.append("Ctrl-C ended in a traceback")
+    copies = [line.split("  ", 1)[1].strip() for line in lines
+              if line.startswith("wine-install:   /") and ".before-wine-install-" in line]
+    if not copies or not all(os.path.isfile(c) for c in copies):
+        problems.append(f"no registry copy was named after Ctrl-C: {copies!r}")
+    if f"wine-install: {prefix} may hold part of this run's changes; its registry as it was " \
+            "before is in:" not in lines or not any(line.startswith("wine-install:   cp -p ")
+                                                    for line in lines):
+        problems.append("after Ctrl-C, nothing said how to restore the registry")
+    if session.server_running(prefix):
+        problems.append("a Wine session of the prefix is left after Ctrl-C")
     return problems
 
 
@@ -165,11 +226,11 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--work", required=True, help="folder for the prefix and the logs (emptied)")
     args = parser.parse_args()
-    wine_runner.cleanup_on_signals()
+    session.stop_on_signals()
     work = os.path.abspath(args.work)
     prefix = os.path.join(work, "prefix")
     pid_file = os.path.join(os.path.dirname(work), os.path.basename(work) + ".pids")
-    wine_runner.end_recorded_processes(pid_file)
+    session.end_recorded_processes(pid_file)
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     link = os.path.join(work, "gyrelle")
@@ -186,22 +247,29 @@ def main():
         print(output)
         print(f"scripts/wine-install took {time.monotonic() - started:.0f} s")
         if rc != 0:
-            problems.append(f"scripts/wine-install exited {rc}")
+            problems.append(f"scripts/wine-install exited {rc}; its logs are in "
+                            f"{newest_logs(prefix)}")
         for needed in ('"Gyrelle Detection": "Gyrelle detected and installed"',
                        "COM1: answered",
                        "Wine's own joystick support does not read these entries"):
             if needed not in output:
                 problems.append(f"the output does not say {needed!r}")
+        last = output.rstrip("\n").rsplit("\n", 1)[-1]
+        if not last.startswith('wine-install: installed: the installer showed "Gyrelle detected '
+                               'and installed"') or "(exit status 0, " not in last:
+            problems.append(f"the last line does not say it installed: {last!r}")
         if 'a message box "' in output:
             problems.append("a message box was shown")
-        problems += registry_problems(wine_registry.Hive(os.path.join(prefix, "system.reg")))
+        problems += registry_problems(registry.Hive(os.path.join(prefix, "system.reg")))
         if not problems:
             problems += reuse_problems(args, work, prefix, link, env, pid_file)
+        if not problems:
+            problems += interrupt_problems(args, work, prefix, link, env)
     finally:
         simulators.stop()
-        wine_runner.end_recorded_processes(pid_file)
+        session.end_recorded_processes(pid_file)
         # wine-install ends the prefix's session; leftovers of a failed run go here.
-        wine_runner.end_wine_session(prefix, wine_runner.base_environment(prefix, None),
+        session.end_wine_session(prefix, session.base_environment(prefix, None),
                                      os.path.join(work, "wineserver.log"), kill=True)
     for problem in problems:
         print(f"FAIL {problem}")
@@ -214,4 +282,7 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except session.Interrupted as stop:
+        sys.exit(stop.exit_status)

@@ -1,4 +1,5 @@
-"""Reads a Wine hive file (system.reg) as the ANSI registry API would see it.
+"""Reads a Wine hive file (system.reg) as the ANSI registry API would see it, and writes the
+REGEDIT4 text that Wine's regedit imports.
 
 Wine keeps text values as UTF-16 with escapes and drops the terminating zero when it
 saves them; RegQueryValueExA hands them back as 8-bit text of one byte per character
@@ -200,3 +201,22 @@ class Hive:
             if values or is_leaf:
                 out[rel] = {name.lower(): v for name, v in values.items()}
         return out
+
+
+def reg_escape(text):
+    """A text as a quoted .reg string holds it. A .reg string has no escape for a line
+    break, so a text holding one is refused."""
+    if "\n" in text or "\r" in text:
+        raise ValueError(f"a .reg string cannot hold a line break: {text!r}")
+    return text.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def regedit4_text(keys):
+    """REGEDIT4 text of [(root, key, [(value name, text)])]; an empty list makes the key
+    alone."""
+    lines = ["REGEDIT4", ""]
+    for root, key, values in keys:
+        lines.append(f"[{root}\\{key}]")
+        lines += [f'"{reg_escape(name)}"="{reg_escape(text)}"' for name, text in values]
+        lines.append("")
+    return "\r\n".join(lines) + "\r\n"

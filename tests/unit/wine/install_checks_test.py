@@ -1,0 +1,311 @@
+#!/usr/bin/env python3
+"""scripts/wine-install's own logic, without Wine: what it refuses before touching
+anything, the registry text it writes and announces, its copies, the exit status of each
+outcome, and how it finds a prefix's wineserver."""
+
+import datetime
+import os
+import pty
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from wine import install, prefix, session
+from wine.user import Outcome, Shown
+
+MARKER = ".wine-install-unfinished"
+
+
+class Folder(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="wine-install-test-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def write(self, name, data=b""):
+        os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+
+class DeviceChecks(Folder):
+    def test_what_is_no_serial_line_is_refused_with_its_reason(self):
+        regular = self.write("not-a-device", b"text\n")
+        os.makedirs(self.path("a-folder"))
+        missing = self.path("missing")
+        cases = [
+            (regular, f"{regular} is not a serial device"),
+            (self.path("a-folder"), f"{self.path('a-folder')} is not a serial device"),
+            # A character device that is no terminal: opened, then refused.
+            ("/dev/null", "/dev/null is not a serial device"),
+            (missing, f"{missing} does not exist: name the controller's serial device, "
+                      "e.g. /dev/ttyUSB0"),
+            ("/dev/tty\nUSB0", "'/dev/tty\\nUSB0' holds a line break, which no device path "
+                               "has and the registry cannot hold"),
+        ]
+        for device, reason in cases:
+            with self.subTest(device=device):
+                self.assertEqual(install.check_device(device, terminals=set()), reason)
+
+    def test_a_pseudo_terminal_is_a_serial_line_unless_it_is_the_commands_own(self):
+        controller, line = pty.openpty()
+        self.addCleanup(os.close, controller)
+        self.addCleanup(os.close, line)
+        name = os.ttyname(line)
+        self.assertIsNone(install.check_device(name, terminals=set()))
+        self.assertEqual(install.check_device(name, terminals={os.stat(name).st_rdev}),
+                         f"{name} is the terminal this command runs in, not the controller's "
+                         "line: name the controller's serial device, e.g. /dev/ttyUSB0")
+
+    def test_dev_tty_is_always_the_commands_own_terminal(self):
+        self.assertEqual(install.check_device("/dev/tty", terminals=set()),
+                         "/dev/tty is the terminal this command runs in, not the controller's "
+                         "line: name the controller's serial device, e.g. /dev/ttyUSB0")
+
+    def test_a_link_to_a_pseudo_terminal_counts(self):
+        controller, line = pty.openpty()
+        self.addCleanup(os.close, controller)
+        self.addCleanup(os.close, line)
+        os.symlink(os.ttyname(line), self.path("gyrelle"))
+        self.assertIsNone(install.check_device(self.path("gyrelle"), terminals=set()))
+
+
+class PrefixChecks(Folder):
+    def test_reasons_a_prefix_is_refused(self):
+        self.write("home/notes.txt", b"mine\n")
+        self.write("file", b"x")
+        self.write("wide/system.reg", b"WINE REGISTRY Version 2\n#arch=win64\n")
+        os.makedirs(self.path("odd", "system.reg"))
+        cases = [
+            ("home", f"{self.path('home')} is not a Wine prefix (it holds files but no "
+                     "system.reg): set WINEPREFIX to an empty or new folder, or to a Wine prefix"),
+            ("file", f"{self.path('file')} is not a folder: set WINEPREFIX to a folder"),
+            ("file/below", f"{self.path('file')} is a file, not a folder: set WINEPREFIX to a "
+                           "folder"),
+            ("wide", f"{self.path('wide')} is a 64-bit prefix; the installer's Wine side is "
+                     "32-bit: set WINEPREFIX to a new folder"),
+            ("odd", f"{self.path('odd')}/system.reg cannot be read (Is a directory): Wine could "
+                    "not use this prefix either; set WINEPREFIX to another folder"),
+        ]
+        for name, reason in cases:
+            with self.subTest(prefix=name):
+                self.assertEqual(prefix.check_prefix(self.path(name), MARKER), reason)
+
+    def test_new_empty_made_and_half_made_prefixes_are_taken(self):
+        os.makedirs(self.path("empty"))
+        self.write("made/system.reg", b"WINE REGISTRY Version 2\n#arch=win32\n")
+        # Stopped while Wine made it: Wine's folders, this command's mark, no system.reg yet.
+        self.write(f"half/{MARKER}", b"")
+        os.makedirs(self.path("half", "drive_c", "windows"))
+        for name in ("new", "new/below", "empty", "made", "half"):
+            with self.subTest(prefix=name):
+                self.assertIsNone(prefix.check_prefix(self.path(name), MARKER))
+
+    def test_another_users_prefix_is_refused(self):
+        if os.getuid() != 0:
+            self.skipTest("only root can give a folder to another user")
+        self.write("theirs/system.reg", b"WINE REGISTRY Version 2\n#arch=win32\n")
+        os.chown(self.path("theirs"), 65534, 65534)
+        reason = prefix.check_prefix(self.path("theirs"), MARKER)
+        self.assertRegex(reason, rf"^{re.escape(self.path('theirs'))} belongs to \S+, and Wine "
+                                 "runs only in a prefix of your own: run wine-install as \\S+, "
+                                 "or set WINEPREFIX to a folder of yours$")
+
+    def test_wine_update_is_foreseen_from_the_timestamp(self):
+        inf = self.write("wine.inf", b"")
+        os.utime(inf, (1676758571, 1676758571))
+        for held, updates in (("1676758571", False), ("1500000000", True), ("disable", False)):
+            with self.subTest(held=held):
+                self.write("p/.update-timestamp", held.encode() + b"\n")
+                self.assertEqual(prefix.wine_will_update(self.path("p"), inf), updates)
+        os.unlink(self.path("p/.update-timestamp"))
+        self.assertFalse(prefix.wine_will_update(self.path("p"), inf))
+
+
+class RegistryCopies(Folder):
+    def test_two_runs_in_one_second_keep_both_copies(self):
+        for name, data in (("system.reg", b"system one"), ("user.reg", b"user one")):
+            self.write(name, data)
+        now = datetime.datetime(2026, 12, 11, 3, 4, 5)
+        first = prefix.back_up_registry(self.dir, now)
+        self.write("system.reg", b"system two")
+        second = prefix.back_up_registry(self.dir, now)
+        self.assertEqual(first, [
+            (self.path("system.reg"), self.path("system.reg.before-wine-install-2026-12-11-030405")),
+            (self.path("user.reg"), self.path("user.reg.before-wine-install-2026-12-11-030405"))])
+        self.assertEqual(second, [
+            (self.path("system.reg"), self.path("system.reg.before-wine-install-2026-12-11-030405-2")),
+            (self.path("user.reg"), self.path("user.reg.before-wine-install-2026-12-11-030405-2"))])
+        for copy, data in ((first[0][1], b"system one"), (second[0][1], b"system two")):
+            with open(copy, "rb") as f:
+                self.assertEqual(f.read(), data)
+
+    def test_the_restore_command_quotes_odd_names(self):
+        self.assertEqual(install.restore_command([("/p q/system.reg", "/p q/system.reg.c")]),
+                         "cp -p '/p q/system.reg.c' '/p q/system.reg'")
+
+
+def reg_entries(text):
+    """{(key, value name): text} of a REGEDIT4 text's string values, keys without values
+    as (key, None); the test's own reading of the format."""
+    entries, key = {}, None
+    for line in text.split("\r\n"):
+        if line.startswith("["):
+            key = line[1:-1].replace("HKEY_LOCAL_MACHINE", "HKLM").replace(
+                "HKEY_CURRENT_USER", "HKCU")
+            entries[(key, None)] = None
+        elif line.startswith('"'):
+            name, value = re.fullmatch(r'"((?:[^"\\]|\\.)*)"="((?:[^"\\]|\\.)*)"', line).groups()
+            unescape = lambda s: re.sub(r"\\(.)", r"\1", s)  # noqa: E731
+            entries.pop((key, None), None)
+            entries[(key, unescape(name))] = unescape(value)
+    return entries
+
+
+def announced_entries(lines):
+    entries = {}
+    for line in lines:
+        added = re.fullmatch(r"adds the key (.*)", line)
+        if added:
+            entries[(added[1], None)] = None
+            continue
+        key, name, value = re.fullmatch(r'sets (.*): "(.*)"="(.*?)"(?: \(in place of .*\))?',
+                                        line).groups()
+        entries[(key, name)] = value
+    return entries
+
+
+class MachineKeys(unittest.TestCase):
+    def test_the_reg_file_holds_the_port_and_the_drivers_keys(self):
+        self.assertEqual(install.machine_reg("/dev/ttyUSB0"), "\r\n".join([
+            "REGEDIT4", "",
+            "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]", '"COM1"="/dev/ttyUSB0"', "",
+            "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0500\\0000]", '"PortName"="COM1"', "",
+            "[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\gyrsetup.exe]",
+            '"Version"="win95"', "",
+            "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\MediaResources\\Joystick]",
+            "",
+            "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\MediaResources\\Joystick"
+            "\\DINPUT.DLL]", "",
+            "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\MediaResources\\Joystick"
+            "\\DINPUT.DLL\\CurrentJoystickSettings]", "",
+            "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\MediaProperties"
+            "\\PrivateProperties\\Joystick\\OEM]", "", ""]))
+
+    def test_the_announced_changes_are_what_is_written(self):
+        for device in ("/dev/ttyUSB0", '/tmp/a "quoted" \\ link'):
+            with self.subTest(device=device):
+                written = reg_entries(install.machine_reg(device))
+                announced = announced_entries(install.change_lines(device, "/dev/ttyS0"))
+                self.assertEqual(announced, written)
+                self.assertEqual(written[("HKLM\\Software\\Wine\\Ports", "COM1")], device)
+
+    def test_the_link_it_replaces_is_named(self):
+        for before, said in (("/dev/ttyS0", " (in place of /dev/ttyS0)"),
+                             ("/dev/ttyUSB0", " (as it is already)"), (None, "")):
+            with self.subTest(before=before):
+                self.assertIn(f'sets HKLM\\Software\\Wine\\Ports: "COM1"="/dev/ttyUSB0"{said}',
+                              install.change_lines("/dev/ttyUSB0", before))
+
+    def test_odd_device_paths_are_escaped_and_a_line_break_refused(self):
+        text = install.machine_reg('/tmp/a"b\\c')
+        self.assertIn('\r\n"COM1"="/tmp/a\\"b\\\\c"\r\n', text)
+        with self.assertRaises(ValueError):
+            install.machine_reg("/tmp/a\nb")
+
+
+def outcome(exit_code, *shown, problems=()):
+    return Outcome(exit_code=exit_code, user_problems=list(problems)), list(shown)
+
+
+RESULT = Shown("Gyrelle Detection")
+PORTS = Shown("Com Port Configuration")
+
+
+class ExitStatus(unittest.TestCase):
+    def test_each_outcome_has_its_status_and_its_words(self):
+        device = "/dev/ttyUSB0"
+        kept = "Windows did not keep the Brennick Gyrelle joystick type. Run GYRSETUP again."
+        failed = "The Gyrelle could not be installed: the joystick driver is not set up."
+        cases = [
+            (outcome(0, RESULT), None, 0,
+             'installed: the installer showed "Gyrelle detected and installed" for the '
+             "controller on /dev/ttyUSB0 (COM1)"),
+            (outcome(0, PORTS), "COM1", 3,
+             "the controller did not answer on /dev/ttyUSB0: the port list came up, and COM1 "
+             "was chosen in it, so joystick 1 is set up for COM1 without a controller found "
+             "there"),
+            (outcome(0, PORTS), None, 3,
+             "the controller did not answer on /dev/ttyUSB0: the port list came up, and no "
+             "port was chosen in it"),
+            (outcome(0, Shown("Gyrelle Detection", kept)), None, 4,
+             f'the install did not take; the installer said: "{kept}"'),
+            (outcome(0, Shown("Gyrelle Detection", failed)), None, 4,
+             f'the install did not take; the installer said: "{failed}"'),
+            (outcome(0, PORTS, Shown("Com Port Configuration", "COM1 could not be configured")),
+             "COM1", 4, 'the install did not take; the installer said: "COM1 could not be '
+                        'configured"'),
+            (outcome(3, RESULT), None, 5,
+             "the installer ended abnormally (exit code 3) after showing its window; see its "
+             "log gyrsetup.log"),
+            (outcome(1), None, 5,
+             "the installer ended abnormally (exit code 1) before showing any window; see its "
+             "log gyrsetup.log"),
+            (outcome(None, RESULT, problems=["the installer did not exit; killed"]), None, 5,
+             "the installer did not end by itself and was stopped"),
+            (outcome(0), None, 5, "the installer showed no window"),
+            (outcome(0, RESULT, problems=["Wine programs still run in /p"]), None, 5,
+             'the installer showed "Gyrelle detected and installed", but Wine programs still '
+             "run in /p"),
+        ]
+        for (result, shown), picked, status, words in cases:
+            with self.subTest(words=words):
+                self.assertEqual(install.verdict(result, shown, device, picked), (status, words))
+
+
+class WineserverFolders(Folder):
+    def test_the_folders_wine_looks_in(self):
+        os.makedirs(self.path("prefix"))
+        self.write("prefix/wineserver", b"wine-aB3dE9")
+        st = os.stat(self.path("prefix"))
+        name = f"server-{st.st_dev:x}-{st.st_ino:x}"
+        os.makedirs(self.path("run", "4321"))
+        self.assertEqual(
+            session.server_folders(self.path("prefix"), uid=4321, environ={"TMPDIR": "/var/tmp"},
+                                   run_user_root=self.path("run")),
+            [self.path("run", "4321", "wine", name), f"/var/tmp/wine-aB3dE9/{name}",
+             f"/tmp/wine-aB3dE9/{name}", f"/tmp/.wine-4321/{name}"])
+        self.assertEqual(
+            session.server_folders(self.path("prefix"), uid=99, environ={},
+                                   run_user_root=self.path("run")),
+            [f"/tmp/wine-aB3dE9/{name}", f"/tmp/.wine-99/{name}"])
+
+    def test_a_server_holding_its_lock_is_seen(self):
+        os.makedirs(self.path("prefix"))
+        random_name = os.path.basename(tempfile.mkdtemp(prefix="wine-", dir="/tmp"))
+        self.addCleanup(shutil.rmtree, os.path.join("/tmp", random_name), True)
+        self.write("prefix/wineserver", random_name.encode())
+        st = os.stat(self.path("prefix"))
+        folder = os.path.join("/tmp", random_name, f"server-{st.st_dev:x}-{st.st_ino:x}")
+        os.makedirs(folder)
+        lock = os.path.join(folder, "lock")
+        open(lock, "w").close()
+        self.assertFalse(session.server_running(self.path("prefix")))
+        holder = subprocess.Popen(
+            [sys.executable, "-c", "import fcntl,sys,time; f=open(sys.argv[1],'w'); "
+             "fcntl.lockf(f, fcntl.LOCK_EX); print('held', flush=True); time.sleep(60)", lock],
+            stdout=subprocess.PIPE, text=True)
+        self.addCleanup(holder.wait)
+        self.addCleanup(holder.kill)
+        self.assertEqual(holder.stdout.readline(), "held\n")
+        self.assertTrue(session.server_running(self.path("prefix")))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,228 @@
+#!/usr/bin/env python3
+"""scripts/wine-install stopped by a signal, and refused before it starts, against stand-ins
+of wine, wineboot and wineserver that only note their calls and wait: what it ends, what it
+leaves, what it says and its exit status."""
+
+import contextlib
+import fcntl
+import os
+import pty
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import wine
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(wine.__file__)))
+# The stand-ins note their process id and wait, as a Wine program that takes its time;
+# wineserver -w returns at once, as it does when the session has ended.
+STAND_INS = {
+    "wine": '#!/bin/sh\n[ "$1" = --version ] && { echo wine-8.0; exit 0; }\n'
+            'printf "%s\\n" "wine $*" >> "$FAKE_DIR/calls"\n'
+            '[ -n "$FAKE_WINE_FAILS" ] && exit 1\necho $$ > "$FAKE_DIR/running.pid"\n'
+            "exec sleep 60\n",
+    # Wine writes the prefix's .update-timestamp before it has made the prefix, and takes
+    # a prefix with one as made.
+    "wineboot": '#!/bin/sh\necho "wineboot $*" >> "$FAKE_DIR/calls"\n'
+                '[ -e "$WINEPREFIX/.update-timestamp" ] && echo "wineboot: a made prefix" '
+                '>> "$FAKE_DIR/calls"\n'
+                'mkdir -p "$WINEPREFIX/drive_c/windows"\n'
+                'echo 1676758571 > "$WINEPREFIX/.update-timestamp"\n'
+                'echo $$ > "$FAKE_DIR/running.pid"\nexec sleep 60\n',
+    "wineserver": '#!/bin/sh\necho "wineserver $*" >> "$FAKE_DIR/calls"\nexit 0\n',
+}
+REGISTRY = {"system.reg": b"WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n"
+                          b"#arch=win32\n",
+            "user.reg": b"WINE REGISTRY Version 2\n", "userdef.reg": b"WINE REGISTRY Version 2\n"}
+
+
+class StandInRun(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="wine-install-stop-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.bin = os.path.join(self.dir, "bin")
+        os.makedirs(self.bin)
+        for name, text in STAND_INS.items():
+            path = os.path.join(self.bin, name)
+            with open(path, "w") as f:
+                f.write(text)
+            os.chmod(path, 0o755)
+        self.exe = os.path.join(self.dir, "gyrsetup.exe")
+        with open(self.exe, "wb") as f:
+            f.write(b"MZ")
+        controller, line = pty.openpty()
+        self.addCleanup(os.close, controller)
+        self.addCleanup(os.close, line)
+        self.device = os.ttyname(line)
+        self.prefix = os.path.join(self.dir, "prefix")
+
+    def user_prefix(self):
+        os.makedirs(self.prefix)
+        for name, data in REGISTRY.items():
+            with open(os.path.join(self.prefix, name), "wb") as f:
+                f.write(data)
+
+    def start(self, prefix=None, **extra):
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        env.update(PATH=self.bin + os.pathsep + env["PATH"], PYTHONPATH=ROOT,
+                   WINEPREFIX=prefix or self.prefix, FAKE_DIR=self.dir, **extra)
+        return subprocess.Popen([sys.executable, "-P", "-m", "wine.install", "--exe", self.exe,
+                                 self.device], env=env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                cwd=self.dir)
+
+    def wait_for_stand_in(self, run):
+        path = os.path.join(self.dir, "running.pid")
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline and run.poll() is None:
+            with contextlib.suppress(FileNotFoundError), open(path) as f:
+                text = f.read()
+                if text.endswith("\n"):
+                    return int(text)
+            time.sleep(0.02)
+        self.fail(f"no stand-in started: {run.communicate()}")
+
+    def stop(self, run, sig):
+        stand_in = self.wait_for_stand_in(run)
+        run.send_signal(sig)
+        out, err = run.communicate(timeout=20)
+        return stand_in, out, err
+
+    def calls(self):
+        with open(os.path.join(self.dir, "calls")) as f:
+            return f.read().splitlines()
+
+
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    with open(f"/proc/{pid}/stat") as f:
+        return f.read().split(")")[1].split()[0] != "Z"
+
+
+class Stopped(StandInRun):
+    def test_a_reused_prefix_stopped_while_its_registry_is_changed(self):
+        for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143), (signal.SIGHUP, 129)):
+            with self.subTest(signal=sig.name):
+                shutil.rmtree(self.prefix, ignore_errors=True)
+                for name in ("calls", "running.pid"):
+                    if os.path.exists(os.path.join(self.dir, name)):
+                        os.unlink(os.path.join(self.dir, name))
+                self.user_prefix()
+                bystander = subprocess.Popen(["sleep", "60"], start_new_session=True)
+                self.addCleanup(bystander.wait)
+                self.addCleanup(bystander.kill)
+                run = self.start()
+                regedit, out, err = self.stop(run, sig)
+                self.assertEqual(run.returncode, status, out + err)
+                self.assertNotIn("Traceback", err)
+                self.assertFalse(alive(regedit), "the regedit this run started still runs")
+                self.assertIsNone(bystander.poll(), "a process the run did not start was ended")
+                self.assertIn("wineserver -w", self.calls())
+                copies = sorted(n for n in os.listdir(self.prefix) if ".before-wine-install-" in n)
+                self.assertEqual([c.split(".before")[0] for c in copies],
+                                 ["system.reg", "user.reg", "userdef.reg"])
+                lines = out.splitlines()
+                self.assertIn(f"wine-install: stopped by {sig.name}; ended what this run had "
+                              "started and was still running (1 process group(s))", lines)
+                self.assertIn(f"wine-install: {self.prefix} may hold part of this run's "
+                              "changes; its registry as it was before is in:", lines)
+                for copy in copies:
+                    self.assertIn(f"wine-install:   {os.path.join(self.prefix, copy)}", lines)
+                restore = [line for line in lines if line.startswith("wine-install:   cp -p ")]
+                self.assertEqual(len(restore), 1, out)
+                for copy in copies:
+                    original = os.path.join(self.prefix, copy.split(".before")[0])
+                    self.assertIn(f"cp -p {os.path.join(self.prefix, copy)} {original}",
+                                  restore[0])
+
+    def test_a_prefix_stopped_while_being_made_stays_this_commands_own(self):
+        run = self.start()
+        wineboot, out, err = self.stop(run, signal.SIGINT)
+        self.assertEqual(run.returncode, 130, out + err)
+        self.assertNotIn("Traceback", err)
+        self.assertFalse(alive(wineboot))
+        self.assertEqual(out.splitlines()[-1],
+                         f"wine-install: {self.prefix} was being made by this run and is not "
+                         "finished: run wine-install again to finish it, or remove it: rm -rf "
+                         f"{self.prefix}")
+        self.assertFalse(os.path.exists(os.path.join(self.prefix, "system.reg")))
+        # The next run finishes it: Wine makes the prefix again, and nothing is copied.
+        os.unlink(os.path.join(self.dir, "running.pid"))
+        again = self.start()
+        _, out, err = self.stop(again, signal.SIGINT)
+        self.assertIn(f"wine-install: making a 32-bit Wine prefix in {self.prefix} (a minute or "
+                      "two)", out.splitlines())
+        self.assertNotIn("copied", out)
+        self.assertEqual(self.calls(), ["wineboot -i", "wineserver -w", "wineboot -i",
+                                        "wineserver -w"])
+
+
+class Failed(StandInRun):
+    def test_wine_failing_midway_names_the_copies_and_ends_with_status_5(self):
+        self.user_prefix()
+        run = self.start(FAKE_WINE_FAILS="1")
+        out, err = run.communicate(timeout=20)
+        self.assertEqual(run.returncode, 5, out + err)
+        lines = out.splitlines()
+        logs = os.path.join(self.prefix, "gyrsetup-logs")
+        prepare_log = os.path.join(logs, os.listdir(logs)[0], "prepare.log")
+        self.assertEqual(lines[-1], f"wine-install: Wine failed: regedit of "
+                                    f"{os.path.dirname(prepare_log)}/machine.reg failed (1); see "
+                                    f"{prepare_log} (exit status 5)")
+        self.assertIn(f"wine-install: {self.prefix} may hold part of this run's changes; its "
+                      "registry as it was before is in:", lines)
+        self.assertEqual(len([line for line in lines if line.startswith("wine-install:   cp -p ")]),
+                         1, out)
+
+
+class Refused(StandInRun):
+    def test_a_second_run_on_a_prefix_in_use_changes_nothing(self):
+        self.user_prefix()
+        before = sorted(os.listdir(self.prefix))
+        fd = os.open(self.prefix, os.O_RDONLY | os.O_DIRECTORY)
+        self.addCleanup(os.close, fd)
+        fcntl.flock(fd, fcntl.LOCK_EX)
+        run = self.start()
+        out, err = run.communicate(timeout=20)
+        self.assertEqual((run.returncode, out, err), (
+            1, f"wine-install: another wine-install is using {self.prefix}: wait for it to "
+               "end, then run wine-install again\n", ""))
+        self.assertEqual(sorted(os.listdir(self.prefix)), before)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "calls")))
+
+    def test_a_prefix_that_is_no_folder_gets_one_line_of_advice(self):
+        with open(os.path.join(self.dir, "a-file"), "w") as f:
+            f.write("x")
+        for prefix, advice in (("a-file", "is not a folder"), ("a-file/below", "is a file, not a folder")):
+            with self.subTest(prefix=prefix):
+                run = self.start(prefix=os.path.join(self.dir, prefix))
+                out, err = run.communicate(timeout=20)
+                self.assertEqual((run.returncode, out, err), (
+                    1, f"wine-install: {os.path.join(self.dir, 'a-file')} {advice}: set "
+                       "WINEPREFIX to a folder\n", ""))
+
+    def test_a_relative_device_and_prefix_mean_what_they_mean_from_the_callers_folder(self):
+        os.symlink(self.device, os.path.join(self.dir, "gyrelle"))
+        os.makedirs(os.path.join(self.dir, "home"))
+        with open(os.path.join(self.dir, "home", "notes.txt"), "w") as f:
+            f.write("mine")
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        env.update(PATH=self.bin + os.pathsep + env["PATH"], WINEPREFIX="home")
+        run = subprocess.run([os.path.join(ROOT, "scripts", "wine-install"), "--exe", self.exe,
+                              "gyrelle"], env=env, cwd=self.dir, capture_output=True, text=True,
+                             timeout=20)
+        self.assertEqual((run.returncode, run.stdout), (
+            1, f"wine-install: {os.path.join(self.dir, 'home')} is not a Wine prefix (it holds "
+               "files but no system.reg): set WINEPREFIX to an empty or new folder, or to a Wine "
+               "prefix\n"))
+
+
+if __name__ == "__main__":
+    unittest.main()

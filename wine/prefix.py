@@ -1,0 +1,315 @@
+"""Wine prefixes: the Windows 95 template the demo and the tests copy, the checks a prefix
+of the user's must pass before anything is written to it, its registry copies and fonts.
+
+    python3 -m wine.prefix --work DIR template     make the template prefix in DIR (once)
+"""
+
+import argparse
+import contextlib
+import datetime
+import os
+import pwd
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+from wine import session
+from wine.session import WineError
+
+TEMPLATE_NAME = "template-prefix"
+# Bump when the template's contents change, so that an old one is made anew.
+TEMPLATE_STAMP = "gyr-template 4"
+# Wine answers as Windows 95 (REG_SZ values stored at their text length plus one,
+# installable drivers found through SYSTEM.INI), not as its default Windows 7.
+WINDOWS_VERSION = "win95"
+# Windows 95's standard colours, so that the screenshots show its look, not Wine's.
+WINDOWS_95_COLOURS = (
+    ("ActiveBorder", "192 192 192"), ("ActiveTitle", "0 0 128"),
+    ("AppWorkspace", "128 128 128"), ("Background", "0 128 128"),
+    ("ButtonDkShadow", "0 0 0"), ("ButtonFace", "192 192 192"),
+    ("ButtonHilight", "255 255 255"), ("ButtonLight", "192 192 192"),
+    ("ButtonShadow", "128 128 128"),
+    ("ButtonText", "0 0 0"), ("GradientActiveTitle", "0 0 128"),
+    ("GradientInactiveTitle", "128 128 128"), ("GrayText", "128 128 128"),
+    ("Hilight", "0 0 128"), ("HilightText", "255 255 255"),
+    ("InactiveBorder", "192 192 192"), ("InactiveTitle", "128 128 128"),
+    ("InactiveTitleText", "192 192 192"), ("Menu", "192 192 192"),
+    ("MenuText", "0 0 0"), ("TitleText", "255 255 255"),
+    ("Window", "255 255 255"), ("WindowFrame", "0 0 0"),
+    ("WindowText", "0 0 0"),
+)
+# Without a window manager, Wine's managed windows make every dialog close take seconds.
+TEMPLATE_SETTINGS = (
+    "REGEDIT4\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Wine]\r\n"
+    f"\"Version\"=\"{WINDOWS_VERSION}\"\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]\r\n"
+    "\"Graphics\"=\"x11,null\"\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"
+    "\"Managed\"=\"N\"\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Control Panel\\Colors]\r\n"
+    + "".join(f"\"{name}\"=\"{rgb}\"\r\n" for name, rgb in WINDOWS_95_COLOURS)
+)
+# Wine's own fonts (Marlett draws the caption buttons, Tahoma and MS Sans Serif the dialogs).
+# Debian's Wine 8 looks for them in "Z:\usr\share\wine\../fonts", a path its file
+# lookup never resolves, so prefixes get copies in C:\windows\Fonts, which it reads.
+WINE_FONTS_DIR = "/usr/share/wine/fonts"
+PROBE_FONT = "Marlett"
+# Wine compares the time of this file with the one its prefix's .update-timestamp holds,
+# and updates the prefix (wineboot) when they differ.
+WINE_INF = "/usr/share/wine/wine.inf"
+UPDATE_TIMESTAMP = ".update-timestamp"
+# A socket path holds at most 107 bytes, and the Windows side reads paths into MAX_PATH
+# buffers: whatever either sees lives in a short folder of the run's own, wherever the
+# build tree sits.
+SHORT_ROOT_LIMIT = 32
+SHORT_PREFIX = "gyr-"
+REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")
+COPY_TAG = ".before-wine-install-"
+
+
+def wine_version():
+    with tempfile.TemporaryFile() as out:
+        subprocess.run(["wine", "--version"], stdin=subprocess.DEVNULL, stdout=out,
+                       stderr=subprocess.DEVNULL, check=False, timeout=60)
+        out.seek(0)
+        return out.read().decode(errors="replace").strip()
+
+
+def short_folder():
+    """A new folder with a short path, under the temporary folder when that is short."""
+    root = tempfile.gettempdir()
+    if len(root) > SHORT_ROOT_LIMIT:
+        root = "/tmp"
+    return tempfile.mkdtemp(prefix=SHORT_PREFIX, dir=root)
+
+
+def remove_short_folder(path):
+    """Removes a folder that short_folder made, and nothing else."""
+    if os.path.basename(path).startswith(SHORT_PREFIX) and os.path.isdir(path):
+        shutil.rmtree(path, ignore_errors=True)
+
+
+def windows_path(unix_path):
+    """The Z: drive of every prefix is the Unix root."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+# -- the template -----------------------------------------------------------------------
+def ensure_template(work):
+    """Makes the 32-bit template prefix once; parallel callers wait on a lock."""
+    work = os.path.abspath(work)
+    template = os.path.join(work, TEMPLATE_NAME)
+    stamp_path = os.path.join(template, ".gyr-template")
+    stamp = f"{TEMPLATE_STAMP}\n{wine_version()}\n"
+    with session.file_lock(os.path.join(work, "template.lock")):
+        with contextlib.suppress(OSError), open(stamp_path) as f:
+            if f.read() == stamp:
+                return template
+        shutil.rmtree(template, ignore_errors=True)
+        logs = os.path.join(work, "logs")
+        os.makedirs(logs, exist_ok=True)
+        out_path = os.path.join(logs, "template-prefix.log")
+        env = session.base_environment(template, None)
+        started = time.monotonic()
+        # A maker that was killed leaves its short folder behind, noted here.
+        short_record = os.path.join(work, "template-short-folder")
+        with contextlib.suppress(OSError), open(short_record) as f:
+            remove_short_folder(f.read().strip())
+        short = short_folder()
+        with open(short_record, "w") as f:
+            f.write(short + "\n")
+        try:
+            rc = session.run_to_files(["wineboot", "-i"], env, out_path, timeout=300, cwd=short)
+            if rc != 0:
+                raise WineError(f"wineboot -i failed ({rc}); see {out_path}")
+            settings = os.path.join(short, "settings.reg")
+            with open(settings, "w", newline="") as f:
+                f.write(TEMPLATE_SETTINGS)
+            rc = session.run_to_files(["wine", "regedit", "/S", windows_path(settings)], env,
+                                      out_path, timeout=120, cwd=short)
+            if rc != 0:
+                raise WineError(f"regedit of the template settings failed ({rc}); see {out_path}")
+            install_wine_fonts(template)
+            check_font_loaded(env, os.path.join(logs, "template-fonts.log"), short, PROBE_FONT)
+        finally:
+            session.end_wine_session(template, env, out_path)
+            remove_short_folder(short)
+        with open(stamp_path, "w") as f:
+            f.write(stamp)
+        session.log(f"Made a Wine prefix that answers as Windows 95 in "
+                    f"{time.monotonic() - started:.0f} s; every run starts from a copy of it, so "
+                    f"later runs skip this step ({template})")
+        return template
+
+
+def install_wine_fonts(prefix, fonts_dir=WINE_FONTS_DIR, keep_existing=False):
+    """Copies Wine's own font files into the prefix's Fonts folder; returns the names
+    copied. keep_existing: a file of the same name (in any case) is left as it is."""
+    if not os.path.isfile(os.path.join(fonts_dir, PROBE_FONT.lower() + ".ttf")):
+        raise WineError(f"Wine's fonts are missing from {fonts_dir}; scripts/setup installs "
+                        "them (fonts-wine)")
+    target = os.path.join(prefix, "drive_c", "windows", "Fonts")
+    os.makedirs(target, exist_ok=True)
+    present = {n.lower() for n in os.listdir(target)} if keep_existing else set()
+    copied = []
+    for name in sorted(os.listdir(fonts_dir)):
+        source = os.path.join(fonts_dir, name)
+        if os.path.isfile(source) and name.lower() not in present:
+            shutil.copyfile(source, os.path.join(target, name))
+            copied.append(name)
+    return copied
+
+
+def check_font_loaded(env, log_path, cwd, family):
+    """Raises unless a Wine program in this prefix loads a face of the family: what Wine's
+    font tracing reports, so that a font present on disk but never read still fails."""
+    probe_env = dict(env, WINEDEBUG="-all,trace+font")
+    with contextlib.suppress(FileNotFoundError):
+        os.remove(log_path)
+    rc = session.run_to_files(["wine", "cmd", "/c", "exit"], probe_env, log_path, timeout=120,
+                              cwd=cwd)
+    if rc != 0:
+        raise WineError(f"the font probe failed ({rc}); see {log_path}")
+    needle = f'Adding face L"{family}"'.encode()
+    with open(log_path, "rb") as f:
+        if any(needle in line for line in f):
+            return
+    raise WineError(f"Wine loads no {family} font in the template prefix (the dialogs' close "
+                    f"box would show as a letter); see {log_path}")
+
+
+def set_windows_version(user_reg, version):
+    """Sets the Version value of HKCU\\Software\\Wine in a prefix's user hive whose session
+    is down; None takes it out, so that the prefix answers as Wine's default again."""
+    with open(user_reg, newline="") as f:
+        lines = f.read().split("\n")
+    section = None
+    found = False
+    kept = []
+    for line in lines:
+        if line.startswith("["):
+            section = line.split("]", 1)[0] + "]"
+        elif section == "[Software\\\\Wine]" and line.startswith('"Version"='):
+            found = True
+            if version is None:
+                continue
+            line = f'"Version"="{version}"'
+        kept.append(line)
+    if not found:
+        raise WineError(f"no Windows version to set in {user_reg}")
+    with open(user_reg, "w", newline="") as f:
+        f.write("\n".join(kept))
+
+
+# -- a prefix of the user's ----------------------------------------------------------------
+def prefix_arch(prefix):
+    """"win32", "win64", or None when the folder holds no system.reg. Raises OSError when
+    system.reg is there but cannot be read."""
+    try:
+        with open(os.path.join(prefix, "system.reg"), "rb") as f:
+            head = f.read(4096)
+    except FileNotFoundError:
+        return None
+    return "win64" if b"#arch=win64" in head else "win32"
+
+
+def owner_name(uid):
+    try:
+        return pwd.getpwuid(uid).pw_name
+    except KeyError:
+        return f"user {uid}"
+
+
+def check_prefix(prefix, own_marker, uid=None):
+    """Why the prefix cannot be used, in one line, or None. Reads only; whether Wine runs
+    there is asked once the prefix is locked.
+    own_marker: the file this command leaves in a prefix it began and did not finish; a
+    folder holding it is this command's own, with or without system.reg."""
+    uid = os.getuid() if uid is None else uid
+    if os.path.lexists(prefix) and not os.path.isdir(prefix):
+        return f"{prefix} is not a folder: set WINEPREFIX to a folder"
+    if os.path.isdir(prefix):
+        owner = os.stat(prefix).st_uid
+        if owner != uid:
+            return (f"{prefix} belongs to {owner_name(owner)}, and Wine runs only in a prefix "
+                    f"of your own: run wine-install as {owner_name(owner)}, or set WINEPREFIX to "
+                    "a folder of yours")
+        try:
+            arch = prefix_arch(prefix)
+        except OSError as error:
+            return (f"{prefix}/system.reg cannot be read ({error.strerror}): Wine could not use "
+                    "this prefix either; set WINEPREFIX to another folder")
+        try:
+            names = os.listdir(prefix)
+        except OSError as error:
+            return f"{prefix} cannot be read ({error.strerror}): set WINEPREFIX to another folder"
+        if arch is None and names and not os.path.exists(os.path.join(prefix, own_marker)):
+            return (f"{prefix} is not a Wine prefix (it holds files but no system.reg): set "
+                    "WINEPREFIX to an empty or new folder, or to a Wine prefix")
+        if arch == "win64":
+            return (f"{prefix} is a 64-bit prefix; the installer's Wine side is 32-bit: set "
+                    "WINEPREFIX to a new folder")
+        for name in REGISTRY_FILES:
+            path = os.path.join(prefix, name)
+            if os.path.exists(path) and not os.access(path, os.R_OK | os.W_OK):
+                return (f"{path} cannot be read and written: Wine could not use this prefix; "
+                        "set WINEPREFIX to another folder")
+    existing = prefix
+    while not os.path.lexists(existing):
+        existing = os.path.dirname(existing)
+    if not os.path.isdir(existing):
+        return f"{existing} is a file, not a folder: set WINEPREFIX to a folder"
+    if not os.access(existing, os.W_OK | os.X_OK):
+        return f"{existing} is not writable: set WINEPREFIX to a folder you can write"
+    return None
+
+
+def wine_will_update(prefix, wine_inf=WINE_INF):
+    """Whether Wine will update this prefix at its next start: the prefix was last updated
+    by another Wine (its .update-timestamp differs from the time of Wine's wine.inf)."""
+    try:
+        with open(os.path.join(prefix, UPDATE_TIMESTAMP)) as f:
+            held = f.read().strip()
+        current = int(os.stat(wine_inf).st_mtime)
+    except (OSError, UnicodeDecodeError):
+        return False
+    return held != "disable" and held != str(current)
+
+
+def back_up_registry(prefix, now=None):
+    """Copies the registry files beside them, the date and time in their names; a copy
+    never replaces another. Returns [(file, copy)]."""
+    stamp = (now or datetime.datetime.now()).strftime("%Y-%m-%d-%H%M%S")
+    copies = []
+    for name in REGISTRY_FILES:
+        source = os.path.join(prefix, name)
+        if not os.path.isfile(source):
+            continue
+        copy = f"{source}{COPY_TAG}{stamp}"
+        n = 1
+        while os.path.lexists(copy):
+            n += 1
+            copy = f"{source}{COPY_TAG}{stamp}-{n}"
+        shutil.copy2(source, copy)
+        copies.append((source, copy))
+    return copies
+
+
+def main():
+    session.stop_on_signals()
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--work", required=True, help="where the template prefix lives")
+    parser.add_argument("command", choices=["template"])
+    args = parser.parse_args()
+    try:
+        print(ensure_template(args.work))
+    except session.Interrupted as stop:
+        return stop.exit_status
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,333 @@
+"""Wine sessions and the processes a run owns.
+
+A Wine session is the wineserver of one prefix and the programs connected to it. This module
+starts programs in process groups of their own (so that ending them reaches nobody else's),
+keeps an X server of its own when there is no display, finds a prefix's wineserver the way
+Wine finds it, and turns SIGINT, SIGTERM and SIGHUP into an exception that unwinds through
+every clean-up.
+"""
+
+import contextlib
+import fcntl
+import os
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+WINE_OVERRIDES = "mscoree,mshtml="
+# How long a program's process group gets after SIGTERM before SIGKILL.
+TERM_GRACE = 2
+
+
+class WineError(Exception):
+    pass
+
+
+class Interrupted(BaseException):
+    """A signal asked the run to stop; every finally block runs on the way out."""
+
+    def __init__(self, signum):
+        super().__init__(signum)
+        self.signum = signum
+
+    @property
+    def exit_status(self):
+        return 128 + self.signum
+
+    @property
+    def name(self):
+        return signal.Signals(self.signum).name
+
+
+def log(message):
+    print(message, file=sys.stderr, flush=True)
+
+
+def base_environment(prefix, display):
+    env = dict(os.environ)
+    for name in ("WINELOADER", "WINESERVER", "WINEDLLPATH"):
+        env.pop(name, None)
+    env.update(WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all",
+               WINEDLLOVERRIDES=WINE_OVERRIDES)
+    if display:
+        env["DISPLAY"] = display
+    else:
+        env.pop("DISPLAY", None)
+    return env
+
+
+# -- finding a prefix's wineserver ------------------------------------------------------
+def server_folders(prefix, uid=None, environ=None, run_user_root="/run/user"):
+    """Where a wineserver of this prefix keeps its socket and lock, the way Wine computes it:
+    a folder server-DEV-INODE (the prefix folder's device and inode, in hex) below a base
+    folder. Debian's Wine 8 takes /run/user/UID/wine when /run/user/UID exists, and
+    otherwise $TMPDIR (or /tmp) joined with the random name the server wrote into the
+    prefix's "wineserver" file; upstream Wine takes /tmp/.wine-UID."""
+    uid = os.getuid() if uid is None else uid
+    environ = os.environ if environ is None else environ
+    try:
+        st = os.stat(prefix)
+    except OSError:
+        return []
+    name = f"server-{st.st_dev:x}-{st.st_ino:x}"
+    bases = []
+    run_user = os.path.join(run_user_root, str(uid))
+    if os.path.isdir(run_user):
+        bases.append(os.path.join(run_user, "wine"))
+    with contextlib.suppress(OSError, UnicodeDecodeError), \
+            open(os.path.join(prefix, "wineserver")) as f:
+        random_name = f.read().strip()
+        if random_name and "/" not in random_name:
+            bases.append(os.path.join(environ.get("TMPDIR") or "/tmp", random_name))
+            bases.append(os.path.join("/tmp", random_name))
+    bases.append(f"/tmp/.wine-{uid}")
+    return [os.path.join(base, name) for base in dict.fromkeys(bases)]
+
+
+def _lock_held(path):
+    """Whether a running process holds a write lock on this file (asked, never taken)."""
+    try:
+        fd = os.open(path, os.O_RDONLY)
+    except OSError:
+        return False
+    try:
+        request = struct.pack("hhqqi4x", fcntl.F_WRLCK, os.SEEK_SET, 0, 0, 0)
+        answer = fcntl.fcntl(fd, fcntl.F_GETLK, request)
+        return struct.unpack("hhqqi4x", answer)[0] != fcntl.F_UNLCK
+    finally:
+        os.close(fd)
+
+
+def server_running(prefix):
+    """Whether the prefix's wineserver runs, without starting one or connecting to it: a
+    running server holds the lock file in its folder."""
+    return any(_lock_held(os.path.join(folder, "lock")) for folder in server_folders(prefix))
+
+
+# -- processes --------------------------------------------------------------------------
+def kill_group(proc, grace=0):
+    """Ends a process group this run started: SIGTERM first when grace is given."""
+    if grace and proc.poll() is None:
+        with contextlib.suppress(ProcessLookupError, PermissionError):
+            os.killpg(proc.pid, signal.SIGTERM)
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            proc.wait(timeout=grace)
+    with contextlib.suppress(ProcessLookupError, PermissionError):
+        os.killpg(proc.pid, signal.SIGKILL)
+    with contextlib.suppress(Exception):
+        proc.wait(timeout=10)
+
+
+class Owned:
+    """The process groups a run started, so that an interrupted run ends exactly these."""
+
+    def __init__(self):
+        self.procs = []
+
+    def popen(self, argv, **kwargs):
+        # A signal that arrives while Popen waits for the exec would lose the new process.
+        with signals_held():
+            proc = subprocess.Popen(argv, start_new_session=True, **kwargs)
+            self.procs.append(proc)
+        return proc
+
+    def run_to_files(self, argv, env, out_path, timeout, cwd=None):
+        """Runs a command with stdout and stderr in a file; its exit code, None on time-out."""
+        with open(out_path, "ab") as out:
+            proc = self.popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                              cwd=cwd)
+        try:
+            return proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            kill_group(proc)
+            return None
+        finally:
+            if proc.poll() is not None:
+                self.procs.remove(proc)
+
+    def end_all(self, grace=TERM_GRACE):
+        """Ends every group still running; returns how many there were."""
+        running = [p for p in self.procs if p.poll() is None]
+        for proc in running:
+            with contextlib.suppress(ProcessLookupError, PermissionError):
+                os.killpg(proc.pid, signal.SIGTERM)
+        deadline = time.monotonic() + grace
+        for proc in running:
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                proc.wait(timeout=max(0, deadline - time.monotonic()))
+        for proc in running:
+            kill_group(proc)
+        self.procs = []
+        return len(running)
+
+
+_untracked = Owned()
+
+
+def run_to_files(argv, env, out_path, timeout, cwd=None):
+    """Runs a command with stdout and stderr in a file; its exit code, None on time-out."""
+    return _untracked.run_to_files(argv, env, out_path, timeout, cwd)
+
+
+def _start_time(pid):
+    """The kernel's start time of a process: with the pid, it names one process for good."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[19]
+    except (OSError, IndexError):
+        return None
+
+
+def record_process(pid_file, proc):
+    """Notes a helper process so that a later run can end it if this one was killed."""
+    started = _start_time(proc.pid)
+    if started is not None:
+        with open(pid_file, "a") as out:
+            out.write(f"{proc.pid} {started}\n")
+
+
+def end_recorded_processes(pid_file):
+    """Ends the processes a killed run left behind, each only if it is still the same one."""
+    try:
+        with open(pid_file) as f:
+            entries = [line.split() for line in f if len(line.split()) == 2]
+    except FileNotFoundError:
+        return
+    for pid_text, started in entries:
+        pid = int(pid_text)
+        if _start_time(pid) == started:
+            with contextlib.suppress(ProcessLookupError, PermissionError):
+                os.killpg(pid, signal.SIGKILL)
+    os.unlink(pid_file)
+
+
+# -- signals ----------------------------------------------------------------------------
+STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+
+
+class _Held:
+    depth = 0
+    pending = None
+
+
+def _raise_interrupted(signum, frame):
+    # A second signal while the first one's clean-up runs must not cut that clean-up short.
+    for sig in STOP_SIGNALS:
+        signal.signal(sig, signal.SIG_IGN)
+    if _Held.depth:
+        _Held.pending = signum
+        return
+    raise Interrupted(signum)
+
+
+@contextlib.contextmanager
+def signals_held():
+    """A stop signal that arrives inside takes effect at its end."""
+    _Held.depth += 1
+    try:
+        yield
+    finally:
+        _Held.depth -= 1
+        if not _Held.depth and _Held.pending is not None:
+            signum, _Held.pending = _Held.pending, None
+            raise Interrupted(signum)
+
+
+def stop_on_signals():
+    """SIGINT (Ctrl-C), SIGTERM (CTest, kill) and SIGHUP (a closed terminal) raise
+    Interrupted, so that every finally block runs and the run's processes end."""
+    for sig in STOP_SIGNALS:
+        signal.signal(sig, _raise_interrupted)
+
+
+def _on_alarm(signum, frame):
+    raise TimeoutError("the run went past its deadline")
+
+
+def set_deadline(seconds):
+    """Raises TimeoutError in the main thread after this many seconds (0 cancels), so a
+    hung run still unwinds through its cleanup before CTest's own time-out kills it."""
+    signal.signal(signal.SIGALRM, _on_alarm)
+    signal.alarm(int(seconds))
+
+
+@contextlib.contextmanager
+def file_lock(path):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as f:
+        fcntl.flock(f, fcntl.LOCK_EX)
+        try:
+            yield
+        finally:
+            fcntl.flock(f, fcntl.LOCK_UN)
+
+
+# -- the session's end ------------------------------------------------------------------
+def end_wine_session(prefix, env, out_path, kill=False):
+    """Ends the Wine session of a prefix the caller made (saving its registry); True when
+    it ended. kill: end its programs first."""
+    if kill:
+        run_to_files(["wineserver", "-k"], env, out_path, timeout=30)
+    if run_to_files(["wineserver", "-w"], env, out_path, timeout=60) is None:
+        run_to_files(["wineserver", "-k"], env, out_path, timeout=30)
+    return run_to_files(["wineserver", "-w"], env, out_path, timeout=30) == 0
+
+
+def wait_for_session_end(env, out_path, timeout=60, owned=None):
+    """Waits for a session's programs to end and its registry to be saved; ends nothing."""
+    runner = owned or _untracked
+    return runner.run_to_files(["wineserver", "-w"], env, out_path, timeout=timeout) == 0
+
+
+class Xvfb:
+    """An X server of our own on a free display, ended by its process id."""
+
+    def __init__(self, log_path, pid_file=None, owned=None):
+        self.log_path = log_path
+        self.pid_file = pid_file
+        self.owned = owned or _untracked
+        self.proc = None
+        self.display = None
+
+    def __enter__(self):
+        fd_file = tempfile.TemporaryFile()
+        with open(self.log_path, "ab") as out:
+            # -displayfd lets the server pick a free display and tell us which. -r: no
+            # autorepeat, so that a key typed once reaches the program once however slowly
+            # a loaded machine delivers its release.
+            self.proc = self.owned.popen(
+                ["Xvfb", "-displayfd", str(fd_file.fileno()), "-screen", "0", "1024x768x24",
+                 "-nolisten", "tcp", "-r"],
+                stdin=subprocess.DEVNULL, stdout=out, stderr=out, pass_fds=(fd_file.fileno(),))
+        if self.pid_file:
+            record_process(self.pid_file, self.proc)
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            fd_file.seek(0)
+            text = fd_file.read().decode()
+            if text.endswith("\n") and text.strip().isdigit():
+                self.display = ":" + text.strip()
+                break
+            if self.proc.poll() is not None:
+                break
+            time.sleep(0.05)
+        fd_file.close()
+        if self.display is None:
+            self.close()
+            raise WineError(f"Xvfb did not start; see {self.log_path}")
+        return self
+
+    def close(self):
+        if self.proc is not None and self.proc.poll() is None:
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(self.proc.pid, signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                kill_group(self.proc)
+
+    def __exit__(self, *exc):
+        self.close()
