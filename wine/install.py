@@ -54,6 +54,8 @@ WINE_FAILED = 5
 OWN_MARKER = ".wine-install-unfinished"
 LOGS = "gyrsetup-logs"
 KEPT_RUNS = 5
+# What Wine writes for each window it refuses when no display driver could be loaded.
+NO_DISPLAY_DRIVER = "err:winediag:nodrv_CreateWindow"
 # How long the installer may take: on your display you answer its windows.
 OWN_DISPLAY_TIMEOUT = 90
 USER_DISPLAY_TIMEOUT = 660
@@ -192,6 +194,12 @@ def verdict(outcome, shown, device, picked=None):
     if outcome.exit_code is None:
         return WINE_FAILED, ("the installer did not end by itself and was stopped"
                              + (f' after it showed "{boxes[-1]}"' if boxes else ""))
+    if outcome.exit_code != 0 and NO_DISPLAY_DRIVER in outcome.program_output:
+        # The session's desktop could not load the X11 driver: every window was refused,
+        # the main window among them, which is what ended the installer.
+        return WINE_FAILED, ("Wine could not load its display driver, so the installer's "
+                             "windows could not be made (the err:winediag lines of its log "
+                             "gyrsetup.log); run scripts/wine-install again")
     if outcome.exit_code != 0:
         what = (f'after showing "{boxes[-1]}"' if boxes else
                 "after showing its window" if shown else "before showing any window")

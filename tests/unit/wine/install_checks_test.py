@@ -220,8 +220,18 @@ class MachineKeys(unittest.TestCase):
             install.machine_reg("/tmp/a\nb")
 
 
-def outcome(exit_code, *shown, problems=()):
-    return Outcome(exit_code=exit_code, user_problems=list(problems)), list(shown)
+def outcome(exit_code, *shown, problems=(), log=""):
+    return (Outcome(exit_code=exit_code, user_problems=list(problems), program_output=log),
+            list(shown))
+
+
+# The installer's log when the session's desktop could not load Wine's X11 driver.
+NO_DISPLAY_DRIVER_LOG = (
+    "0050:err:winediag:nodrv_CreateWindow Application tried to create a window, but no driver "
+    "could be loaded.\n"
+    '0050:err:winediag:nodrv_CreateWindow L"The explorer process failed to start."\n'
+    "UdComOpen:  opening COM1\n"
+    "WinMain: the main window could not be created; exit code 1\n")
 
 
 RESULT = Shown("Gyrelle Detection")
@@ -260,6 +270,11 @@ class ExitStatus(unittest.TestCase):
             (outcome(None, RESULT, problems=["the installer did not exit; killed"]), None, 5,
              "the installer did not end by itself and was stopped"),
             (outcome(0), None, 5, "the installer showed no window"),
+            # Its windows were refused, not its work: that is Wine's display, and worth a retry.
+            (outcome(1, log=NO_DISPLAY_DRIVER_LOG), None, 5,
+             "Wine could not load its display driver, so the installer's windows could not be "
+             "made (the err:winediag lines of its log gyrsetup.log); run scripts/wine-install "
+             "again"),
             (outcome(0, RESULT, problems=["Wine programs still run in /p"]), None, 5,
              'the installer showed "Gyrelle detected and installed", but Wine programs still '
              "run in /p"),
