@@ -297,10 +297,13 @@ class Xvfb:
         with open(self.log_path, "ab") as out:
             # -displayfd lets the server pick a free display and tell us which. -r: no
             # autorepeat, so that a key typed once reaches the program once however slowly
-            # a loaded machine delivers its release.
+            # a loaded machine delivers its release. -noreset: by default the server resets
+            # whenever its last client leaves, and refuses connections while it does; each
+            # xdotool poll before Wine's first window is such a client, and Wine's explorer
+            # connecting during a reset loads no display driver, so no window ever opens.
             self.proc = self.owned.popen(
                 ["Xvfb", "-displayfd", str(fd_file.fileno()), "-screen", "0", "1024x768x24",
-                 "-nolisten", "tcp", "-r"],
+                 "-nolisten", "tcp", "-r", "-noreset"],
                 stdin=subprocess.DEVNULL, stdout=out, stderr=out, pass_fds=(fd_file.fileno(),))
         if self.pid_file:
             record_process(self.pid_file, self.proc)
