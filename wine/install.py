@@ -221,6 +221,11 @@ def verdict(outcome, shown, device, picked=None):
     return WINE_FAILED, "the installer showed no window"
 
 
+def how_it_failed(rc, timeout):
+    """What became of a Wine program that did not succeed, as run_to_files tells it."""
+    return f"did not end within {timeout} s and was stopped" if rc is None else f"failed ({rc})"
+
+
 class PrefixBusy(Exception):
     pass
 
@@ -312,16 +317,17 @@ class Run:
             # stopped in as made: without it, Wine makes the whole prefix again.
             with contextlib.suppress(FileNotFoundError):
                 os.unlink(os.path.join(self.prefix, prefixes.UPDATE_TIMESTAMP))
-            if self.owned.run_to_files(["wineboot", "-i"], self.env, log_path, timeout=600,
-                                       cwd=self.logs) != 0:
-                raise WineError(f"wineboot -i failed; see {log_path}")
+            rc = self.owned.run_to_files(["wineboot", "-i"], self.env, log_path, timeout=600,
+                                         cwd=self.logs)
+            if rc != 0:
+                raise WineError(f"wineboot -i {how_it_failed(rc, 600)}; see {log_path}")
         settings = os.path.join(self.logs, "machine.reg")
         with open(settings, "w", newline="") as f:
             f.write(machine_reg(self.device))
         rc = self.owned.run_to_files(["wine", "regedit", "/S", prefixes.windows_path(settings)],
                                      self.env, log_path, timeout=300, cwd=self.logs)
         if rc != 0:
-            raise WineError(f"regedit of {settings} failed ({rc}); see {log_path}")
+            raise WineError(f"regedit of {settings} {how_it_failed(rc, 300)}; see {log_path}")
         prefixes.install_wine_fonts(self.prefix, keep_existing=True)
         if not self.wait_for_session_end(self.env, log_path, 60):
             raise PrefixBusy(f"Wine programs are running in {self.prefix}: close them, then "

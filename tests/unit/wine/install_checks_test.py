@@ -284,6 +284,13 @@ class ExitStatus(unittest.TestCase):
                 self.assertEqual(install.verdict(result, shown, device, picked), (status, words))
 
 
+class PreparationFailures(unittest.TestCase):
+    def test_a_program_stopped_at_its_time_out_is_not_said_to_have_failed_with_none(self):
+        self.assertEqual(install.how_it_failed(None, 300),
+                         "did not end within 300 s and was stopped")
+        self.assertEqual(install.how_it_failed(3, 300), "failed (3)")
+
+
 class WineserverFolders(Folder):
     def test_the_folders_wine_looks_in(self):
         os.makedirs(self.path("prefix"))
