@@ -199,7 +199,8 @@ def verdict(outcome, shown, device, picked=None):
         # the main window among them, which is what ended the installer.
         return WINE_FAILED, ("Wine could not load its display driver, so the installer's "
                              "windows could not be made (the err:winediag lines of its log "
-                             "gyrsetup.log); run scripts/wine-install again")
+                             "gyrsetup.log): check that the X display it ran on takes "
+                             "connections")
     if outcome.exit_code != 0:
         what = (f'after showing "{boxes[-1]}"' if boxes else
                 "after showing its window" if shown else "before showing any window")

@@ -270,11 +270,11 @@ class ExitStatus(unittest.TestCase):
             (outcome(None, RESULT, problems=["the installer did not exit; killed"]), None, 5,
              "the installer did not end by itself and was stopped"),
             (outcome(0), None, 5, "the installer showed no window"),
-            # Its windows were refused, not its work: that is Wine's display, and worth a retry.
+            # Its windows were refused for want of a display driver: said as that, with where to look.
             (outcome(1, log=NO_DISPLAY_DRIVER_LOG), None, 5,
              "Wine could not load its display driver, so the installer's windows could not be "
-             "made (the err:winediag lines of its log gyrsetup.log); run scripts/wine-install "
-             "again"),
+             "made (the err:winediag lines of its log gyrsetup.log): check that the X display "
+             "it ran on takes connections"),
             (outcome(0, RESULT, problems=["Wine programs still run in /p"]), None, 5,
              'the installer showed "Gyrelle detected and installed", but Wine programs still '
              "run in /p"),
