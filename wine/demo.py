@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """Shows gyrsetup.exe doing its job under Wine on a Windows 9x-like machine (scripts/demo).
 
 The machine has two serial ports; the controller simulator answers on COM2 (or nowhere
@@ -14,11 +13,15 @@ import argparse
 import os
 import sys
 
-from wine import machine, report, session
-from wine.machine import Controller
+from wine import report, session, test_machine
+from wine.test_machine import Controller
 from wine.user import answer_windows
 
 FIXTURE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "demo_machine.reg")
+# The demo machine's serial ports. Its registry lists each of them twice (the serial-port
+# map and a BIOS port instance), and the installer's census counts entries: 4.
+DEMO_PORTS = ("COM1", "COM2")
+DEMO_COUNTED = 4
 
 
 def main():
@@ -35,7 +38,7 @@ def main():
     session.stop_on_signals()
 
     build = os.path.abspath(args.build)
-    paths = machine.Paths(os.path.abspath(args.native_build or os.path.join(build, "native")),
+    paths = test_machine.Paths(os.path.abspath(args.native_build or os.path.join(build, "native")),
                               os.path.abspath(args.win32_build or os.path.join(build, "win32")))
     missing = paths.missing()
     if missing:
@@ -47,12 +50,11 @@ def main():
     name = "demo-no-controller" if args.no_controller else "demo"
     print(f"demo: preparing a Wine prefix that answers as Windows 95 ({'no controller' if args.no_controller else 'controller on COM2'})...",
           flush=True)
-    shown = []
     try:
-        outcome, problems = machine.run_installer(
-        paths, name, FIXTURE, controllers,
+        outcome, problems = test_machine.run_installer(
+            paths, name, FIXTURE, controllers,
             answer_windows(pause=0 if own_display else 3,
-                           wait_for_user=args.wait_for_user and not own_display, shown=shown),
+                           wait_for_user=args.wait_for_user and not own_display),
             lambda o: [] if o.exit_code == 0 else [f"exit code {o.exit_code}"],
             display=display, own_display=own_display, keep=args.keep,
             program_timeout=660 if args.wait_for_user else 90)
@@ -61,7 +63,7 @@ def main():
               "ended, and its prefix copy is kept for the next run to remove", flush=True)
         return stop.exit_status
     answering = "you answered" if args.wait_for_user and display else "the demo pressed OK"
-    report.report(outcome, shown, [
+    report.report(outcome, [
         ("machine", f"a Windows 9x-like machine ({os.path.basename(FIXTURE)}) with the joystick driver's "
                     f"registry keys and two serial ports, COM1 and COM2, in a fresh Wine "
                     "prefix; " + ("nothing is behind either port" if args.no_controller
@@ -69,7 +71,8 @@ def main():
         ("controller", "none attached" if args.no_controller
                        else "the controller simulator, playing the Gyrelle on COM2"),
         ("display", (f"your display {display}" if display else "an Xvfb of the demo's own")
-                    + f"; {answering} in each window")])
+                    + f"; {answering} in each window")],
+        machine_ports=DEMO_PORTS, counted=DEMO_COUNTED)
     if problems:
         print("\ndemo: problems: " + "; ".join(problems))
         print(f"demo: the prefix is kept in {outcome.work_dir}")

@@ -23,18 +23,16 @@ import os
 import re
 import shlex
 import shutil
-import stat
 import subprocess
 import sys
 import time
-import types
 
+from wine import checks, installer_run
 from wine import joystick_keys as keys
 from wine import prefix as prefixes
 from wine import registry, report, session
 from wine.session import WineError
-from wine.user import (MESSAGE_BOX_DEBUG, PORT_TITLE, RESULT_TITLE, Outcome, User,
-                       answer_windows, message_box_texts)
+from wine.user import PORT_TITLE, RESULT_TITLE, answer_windows
 
 SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEFAULT_EXE = os.path.join(SOURCE_ROOT, "build", "win32", "app", "gyrsetup.exe")
@@ -61,8 +59,6 @@ OWN_DISPLAY_TIMEOUT = 90
 USER_DISPLAY_TIMEOUT = 660
 # How long an interrupted run waits for the prefix's Wine session to save and end.
 STOP_SESSION_TIMEOUT = 20
-
-CONTROLLING_TTY = os.makedev(5, 0)
 
 HKLM = "HKEY_LOCAL_MACHINE"
 HKCU = "HKEY_CURRENT_USER"
@@ -113,66 +109,7 @@ def change_lines(device, com1_before):
     return lines
 
 
-# -- the checks -----------------------------------------------------------------------------
-def controlling_terminal():
-    """The device number of this process's controlling terminal, or 0 when it has none."""
-    try:
-        with open("/proc/self/stat") as f:
-            return int(f.read().rsplit(")", 1)[1].split()[4])
-    except (OSError, ValueError, IndexError):
-        return 0
-
-
-def own_terminals():
-    """The device numbers of the terminals this command reads from or writes to."""
-    devices = set()
-    for fd in (0, 1, 2):
-        try:
-            st = os.fstat(fd)
-        except OSError:
-            continue
-        if stat.S_ISCHR(st.st_mode) and os.isatty(fd):
-            devices.add(st.st_rdev)
-    tty = controlling_terminal()
-    if tty:
-        devices.add(tty)
-    return devices
-
-
-def check_device(path, terminals=None):
-    """Why DEVICE cannot be the controller's line, in one line, or None. Nothing is opened
-    before it is known to be a character device; then it is opened without waiting for the
-    modem lines and closed at once."""
-    if "\n" in path or "\r" in path:
-        return f"{path!r} holds a line break, which no device path has and the registry cannot hold"
-    try:
-        st = os.stat(path)
-    except FileNotFoundError:
-        return f"{path} does not exist: name the controller's serial device, e.g. /dev/ttyUSB0"
-    except OSError as error:
-        return f"{path} cannot be reached ({error.strerror})"
-    if not stat.S_ISCHR(st.st_mode):
-        return f"{path} is not a serial device"
-    # /dev/tty stands for whichever terminal opens it: the caller's own.
-    if st.st_rdev == CONTROLLING_TTY or \
-            st.st_rdev in (own_terminals() if terminals is None else terminals):
-        return (f"{path} is the terminal this command runs in, not the controller's line: name "
-                "the controller's serial device, e.g. /dev/ttyUSB0")
-    if not os.access(path, os.R_OK | os.W_OK):
-        return (f"{path} cannot be opened for reading and writing: add yourself to its group "
-                "(usually dialout) and log in again")
-    try:
-        fd = os.open(path, os.O_RDWR | os.O_NONBLOCK | os.O_NOCTTY)
-    except OSError as error:
-        return f"{path} cannot be opened ({error.strerror})"
-    try:
-        if not (stat.S_ISCHR(os.fstat(fd).st_mode) and os.isatty(fd)):
-            return f"{path} is not a serial device"
-    finally:
-        os.close(fd)
-    return None
-
-
+# -- the prefix as it stands --------------------------------------------------------------
 def current_com1(prefix):
     hive = registry.Hive(os.path.join(prefix, "system.reg"))
     value = hive.value("Software\\Wine\\Ports", "COM1")
@@ -188,8 +125,9 @@ def restore_command(copies):
 
 
 # -- the outcome ----------------------------------------------------------------------------
-def verdict(outcome, shown, device, picked=None):
+def verdict(outcome, device, picked=None):
     """(exit status, the last line in plain words) of an installer run."""
+    shown = outcome.shown
     boxes = [s.message for s in shown if s.message]
     if outcome.exit_code is None:
         return WINE_FAILED, ("the installer did not end by itself and was stopped"
@@ -222,9 +160,13 @@ def verdict(outcome, shown, device, picked=None):
     return WINE_FAILED, "the installer showed no window"
 
 
-def how_it_failed(rc, timeout):
-    """What became of a Wine program that did not succeed, as run_to_files tells it."""
-    return f"did not end within {timeout} s and was stopped" if rc is None else f"failed ({rc})"
+def how_it_failed(rc, timeout, state=None):
+    """What became of a Wine program that did not succeed, as run_to_files tells it; state:
+    where the state of its stuck processes was saved before they were stopped."""
+    if rc is not None:
+        return f"failed ({rc})"
+    return f"did not end within {timeout} s and was stopped" + (
+        f" (the state of its stuck processes: {state})" if state else "")
 
 
 class PrefixBusy(Exception):
@@ -321,14 +263,16 @@ class Run:
             rc = self.owned.run_to_files(["wineboot", "-i"], self.env, log_path, timeout=600,
                                          cwd=self.logs)
             if rc != 0:
-                raise WineError(f"wineboot -i {how_it_failed(rc, 600)}; see {log_path}")
+                raise WineError(f"wineboot -i {how_it_failed(rc, 600, self.owned.last_state)}; "
+                                 f"see {log_path}")
         settings = os.path.join(self.logs, "machine.reg")
         with open(settings, "w", newline="") as f:
             f.write(machine_reg(self.device))
         rc = self.owned.run_to_files(["wine", "regedit", "/S", prefixes.windows_path(settings)],
                                      self.env, log_path, timeout=300, cwd=self.logs)
         if rc != 0:
-            raise WineError(f"regedit of {settings} {how_it_failed(rc, 300)}; see {log_path}")
+            raise WineError(f"regedit of {settings} "
+                             f"{how_it_failed(rc, 300, self.owned.last_state)}; see {log_path}")
         prefixes.install_wine_fonts(self.prefix, keep_existing=True)
         if not self.wait_for_session_end(self.env, log_path, 60):
             raise PrefixBusy(f"Wine programs are running in {self.prefix}: close them, then "
@@ -338,41 +282,28 @@ class Run:
         self.made = True
 
     def run_installer(self, display, wait_for_user):
-        """Runs gyrsetup.exe from C:\\gyrsetup; returns (Outcome, list of what it showed)."""
+        """Runs gyrsetup.exe from C:\\gyrsetup; returns its Outcome."""
         target = os.path.join(self.prefix, "drive_c", "gyrsetup")
         os.makedirs(target, exist_ok=True)
         shutil.copy2(self.exe, os.path.join(target, "gyrsetup.exe"))
-        env = session.base_environment(self.prefix, display)
-        program_log = os.path.join(self.logs, "gyrsetup.log")
-        outcome = Outcome(work_dir=self.logs)
-        shown = []
-        with open(program_log, "wb") as out:
-            program = self.owned.popen(["wine", "C:\\gyrsetup\\gyrsetup.exe"],
-                                       env=dict(env, WINEDEBUG=MESSAGE_BOX_DEBUG),
-                                       stdin=subprocess.DEVNULL, stdout=out, stderr=out,
-                                       cwd=target)
-        # A prefix of the user's own: its windows are managed, and an Xvfb of our own has
-        # no window manager to focus them.
-        user = User(types.SimpleNamespace(env=env), program, self.logs, outcome, program_log,
-                    gives_focus=not wait_for_user)
-        answer_windows(pause=0, wait_for_user=wait_for_user, shown=shown)(user)
-        if user.wait_exit(USER_DISPLAY_TIMEOUT if wait_for_user else OWN_DISPLAY_TIMEOUT):
-            outcome.exit_code = program.returncode
-        else:
-            outcome.user_problems.append("the installer did not exit; killed")
-            session.kill_group(program)
-        # The registry reaches system.reg when the session ends.
-        if not self.wait_for_session_end(env, os.path.join(self.logs, "wineserver.log"), 60):
-            outcome.user_problems.append(f"Wine programs still run in {self.prefix}, so its "
-                                         "registry may not be saved yet")
-        with open(program_log, errors="replace", newline="") as f:
-            outcome.program_output = f.read()
-        outcome.message_boxes = message_box_texts(outcome.program_output)
-        try:
-            outcome.hive = registry.Hive(os.path.join(self.prefix, "system.reg"))
-        except (OSError, registry.HiveFormatError) as error:
-            outcome.user_problems.append(f"the registry could not be read back: {error}")
-        return outcome, shown
+
+        def end_session(outcome):
+            # The registry reaches system.reg when the session ends; this run ends nothing
+            # it did not start, so it waits for the session's own end.
+            if not self.wait_for_session_end(self.env, os.path.join(self.logs, "wineserver.log"),
+                                             60):
+                outcome.user_problems.append(f"Wine programs still run in {self.prefix}, so "
+                                             "its registry may not be saved yet")
+
+        # On an Xvfb of our own no window manager focuses the windows, which are managed in
+        # a prefix of the user's; the user clicks them first, as a person would.
+        return installer_run.run(
+            self.owned, session.base_environment(self.prefix, display),
+            ["C:\\gyrsetup\\gyrsetup.exe"], cwd=target, work_dir=self.logs,
+            play=answer_windows(pause=0, wait_for_user=wait_for_user), artifacts=self.logs,
+            timeout=USER_DISPLAY_TIMEOUT if wait_for_user else OWN_DISPLAY_TIMEOUT,
+            end_session=end_session, registry_file=os.path.join(self.prefix, "system.reg"),
+            gives_focus=not wait_for_user)
 
     # -- an interrupted run ------------------------------------------------------------
     def stop(self, signal_name):
@@ -427,7 +358,7 @@ def ensure_built(exe):
 
 def go(run, started):
     """The recipe, after DEVICE passed its checks; returns the exit status."""
-    refusal = prefixes.check_prefix(run.prefix, OWN_MARKER)
+    refusal = checks.check_prefix(run.prefix, OWN_MARKER)
     if refusal:
         say(refusal)
         return PREFIX_REFUSED
@@ -452,13 +383,13 @@ def go(run, started):
         run.prepare()
         if run.display:
             say(f"running gyrsetup.exe on your display {run.display}; answer its window there")
-            outcome, shown = run.run_installer(run.display, wait_for_user=True)
+            outcome = run.run_installer(run.display, wait_for_user=True)
         else:
             say("no DISPLAY: running gyrsetup.exe on an Xvfb of its own and pressing OK in "
                 "its windows")
             with session.Xvfb(os.path.join(run.logs, "xvfb.log"), owned=run.owned) as xvfb:
                 try:
-                    outcome, shown = run.run_installer(xvfb.display, wait_for_user=False)
+                    outcome = run.run_installer(xvfb.display, wait_for_user=False)
                 except session.Interrupted:
                     # The programs go before their X server, not cut off from it.
                     run.ended += run.owned.end_all()
@@ -470,7 +401,7 @@ def go(run, started):
     except OSError as error:
         code, last = PREFIX_REFUSED, f"failed: {error}"
     else:
-        return finish(run, outcome, shown, started)
+        return finish(run, outcome, started)
     if run.changing:
         run.tell_state()
         last += f" (exit status {code})"
@@ -478,10 +409,10 @@ def go(run, started):
     return code
 
 
-def finish(run, outcome, shown, started):
+def finish(run, outcome, started):
     """Reports a run that got to the installer's end; returns the exit status."""
-    picked = report.port_picked(shown, outcome.hive)
-    report.report(outcome, shown, [
+    picked = report.port_picked(outcome.shown, outcome.hive)
+    report.report(outcome, [
         ("machine", f"the Wine prefix {run.prefix}, with the joystick driver's registry keys"),
         ("controller", f"{run.device}, as COM1"),
         ("display", f"your display {run.display}; you answered" if run.display
@@ -496,7 +427,7 @@ def finish(run, outcome, shown, started):
         say(f"  {restore_command(run.copies)}")
     for problem in outcome.user_problems:
         say(f"problem: {problem}")
-    code, last = verdict(outcome, shown, run.device, picked)
+    code, last = verdict(outcome, run.device, picked)
     say(f"{last} (exit status {code}, {time.monotonic() - started:.0f} s)")
     return code
 
@@ -511,7 +442,7 @@ def main(argv=None):
     args = parser.parse_args(argv)
     run = None
     try:
-        refusal = check_device(args.device)
+        refusal = checks.check_device(args.device)
         if refusal:
             say(refusal)
             return DEVICE_REFUSED

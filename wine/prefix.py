@@ -1,5 +1,5 @@
-"""Wine prefixes: the Windows 95 template the demo and the tests copy, the checks a prefix
-of the user's must pass before anything is written to it, its registry copies and fonts.
+"""Wine prefixes: the Windows 95 template the demo and the tests copy, a prefix of the user's
+(its kind, whether Wine will update it, its registry copies) and the fonts either gets.
 
     python3 -m wine.prefix --work DIR template     make the template prefix in DIR (once)
 """
@@ -8,7 +8,6 @@ import argparse
 import contextlib
 import datetime
 import os
-import pwd
 import shutil
 import subprocess
 import sys
@@ -145,6 +144,11 @@ def ensure_template(work):
         return template
 
 
+def copy_template(template, prefix):
+    """A copy of the template for one run, which writes only its own files."""
+    subprocess.run(["cp", "-a", template, prefix], check=True, timeout=300)
+
+
 def install_wine_fonts(prefix, fonts_dir=WINE_FONTS_DIR, keep_existing=False):
     """Copies Wine's own font files into the prefix's Fonts folder; returns the names
     copied. keep_existing: a file of the same name (in any case) is left as it is."""
@@ -214,57 +218,6 @@ def prefix_arch(prefix):
     except FileNotFoundError:
         return None
     return "win64" if b"#arch=win64" in head else "win32"
-
-
-def owner_name(uid):
-    try:
-        return pwd.getpwuid(uid).pw_name
-    except KeyError:
-        return f"user {uid}"
-
-
-def check_prefix(prefix, own_marker, uid=None):
-    """Why the prefix cannot be used, in one line, or None. Reads only; whether Wine runs
-    there is asked once the prefix is locked.
-    own_marker: the file this command leaves in a prefix it began and did not finish; a
-    folder holding it is this command's own, with or without system.reg."""
-    uid = os.getuid() if uid is None else uid
-    if os.path.lexists(prefix) and not os.path.isdir(prefix):
-        return f"{prefix} is not a folder: set WINEPREFIX to a folder"
-    if os.path.isdir(prefix):
-        owner = os.stat(prefix).st_uid
-        if owner != uid:
-            return (f"{prefix} belongs to {owner_name(owner)}, and Wine runs only in a prefix "
-                    f"of your own: run wine-install as {owner_name(owner)}, or set WINEPREFIX to "
-                    "a folder of yours")
-        try:
-            arch = prefix_arch(prefix)
-        except OSError as error:
-            return (f"{prefix}/system.reg cannot be read ({error.strerror}): Wine could not use "
-                    "this prefix either; set WINEPREFIX to another folder")
-        try:
-            names = os.listdir(prefix)
-        except OSError as error:
-            return f"{prefix} cannot be read ({error.strerror}): set WINEPREFIX to another folder"
-        if arch is None and names and not os.path.exists(os.path.join(prefix, own_marker)):
-            return (f"{prefix} is not a Wine prefix (it holds files but no system.reg): set "
-                    "WINEPREFIX to an empty or new folder, or to a Wine prefix")
-        if arch == "win64":
-            return (f"{prefix} is a 64-bit prefix; the installer's Wine side is 32-bit: set "
-                    "WINEPREFIX to a new folder")
-        for name in REGISTRY_FILES:
-            path = os.path.join(prefix, name)
-            if os.path.exists(path) and not os.access(path, os.R_OK | os.W_OK):
-                return (f"{path} cannot be read and written: Wine could not use this prefix; "
-                        "set WINEPREFIX to another folder")
-    existing = prefix
-    while not os.path.lexists(existing):
-        existing = os.path.dirname(existing)
-    if not os.path.isdir(existing):
-        return f"{existing} is a file, not a folder: set WINEPREFIX to a folder"
-    if not os.access(existing, os.W_OK | os.X_OK):
-        return f"{existing} is not writable: set WINEPREFIX to a folder you can write"
-    return None
 
 
 def wine_will_update(prefix, wine_inf=WINE_INF):

@@ -9,8 +9,6 @@ import textwrap
 from wine import joystick_keys as keys
 from wine.user import DIALOG_TEXTS, DIALOGS, PORT_TITLE, RESULT_TITLE
 
-DEMO_PORTS = ("COM1", "COM2")
-
 
 def text_of(data):
     return data.split(b"\0", 1)[0].decode("ascii", "replace")
@@ -104,13 +102,12 @@ def port_lines(tried, found, simulator_logs):
     return lines or ["  none: the registry counts no serial port, so nothing was probed"]
 
 
-def ports_tried_summary(tried, found, machine_ports=DEMO_PORTS, counted=None):
+def ports_tried_summary(tried, found, machine_ports, counted):
     """One paragraph: the machine's ports, the installer's count and the ports it tried.
-    counted: how many ports the installer's census counts (the demo's machine lists each
-    BIOS port twice in the registry, and the census counts entries)."""
+    counted: how many ports the installer's census counts (a machine may list a port in
+    more than one of the registry's places, and the census counts entries)."""
     names = [name for name, _ in tried]
     listed = " and ".join(machine_ports)
-    counted = 2 * len(machine_ports) if counted is None else counted
     ports = "serial port" if len(machine_ports) == 1 else "serial ports"
     text = f"This machine has {len(machine_ports)} {ports}, {listed}. "
     if counted == 2 * len(machine_ports):
@@ -247,11 +244,13 @@ def oem_type_lines(values):
     return lines
 
 
-def report(outcome, shown, setting, driver_note=None, machine_ports=DEMO_PORTS, counted=None):
+def report(outcome, setting, *, machine_ports, counted, driver_note=None):
     """Prints what the run showed and left, for a reader new to the program.
     setting: (label, text) pairs describing the machine, controller and display;
-    machine_ports, counted: see ports_tried_summary."""
+    machine_ports, counted: see ports_tried_summary; driver_note: what stands in place of
+    the driver notifications and broadcasts counted, where nothing counted them."""
     hive = outcome.hive
+    shown = outcome.shown
     tried = ports_tried(outcome.program_output)
     found = port_found(shown, tried)
     picked = port_picked(shown, hive)

@@ -10,6 +10,7 @@ every clean-up.
 import contextlib
 import fcntl
 import os
+import shutil
 import signal
 import struct
 import subprocess
@@ -108,17 +109,119 @@ def server_running(prefix):
 
 
 # -- processes --------------------------------------------------------------------------
-def kill_group(proc, grace=0):
-    """Ends a process group this run started: SIGTERM first when grace is given."""
-    if grace and proc.poll() is None:
+def group_members(pgid):
+    """The process ids of a process group, read from /proc."""
+    members = []
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        with contextlib.suppress(OSError, IndexError, ValueError):
+            with open(f"/proc/{name}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            if int(fields[2]) == pgid:
+                members.append(int(name))
+    return sorted(members)
+
+
+def _read(path):
+    try:
+        with open(path, errors="replace") as f:
+            return f.read().replace("\0", " ").strip()
+    except OSError as error:
+        return f"({error.strerror})"
+
+
+def save_state(pgid, path, what):
+    """Writes the state of a stuck process group before it is ended: each thread's state,
+    wait channel, system call and kernel stack (where /proc lets us read them), and the
+    threads' own stacks from gdb when it is there. Returns the path, or None."""
+    members = group_members(pgid)
+    if not members:
+        return None
+    lines = [f"{what}: process group {pgid}, stuck at {time.strftime('%H:%M:%S')}"]
+    for pid in members:
+        lines.append(f"\nprocess {pid}: {_read(f'/proc/{pid}/cmdline')}")
+        with contextlib.suppress(OSError):
+            for tid in sorted(os.listdir(f"/proc/{pid}/task"), key=int):
+                task = f"/proc/{pid}/task/{tid}"
+                stat_fields = _read(f"{task}/stat").rsplit(")", 1)
+                state = stat_fields[1].split()[0] if len(stat_fields) == 2 else "?"
+                lines.append(f"  thread {tid} {_read(f'{task}/comm')}: state {state}, wait "
+                             f"channel {_read(f'{task}/wchan') or '-'}, system call "
+                             f"{_read(f'{task}/syscall')}")
+                stack = _read(f"{task}/stack")
+                if stack and not stack.startswith("("):
+                    lines += [f"    {frame}" for frame in stack.splitlines()]
+        if shutil.which("gdb"):
+            with contextlib.suppress(OSError, subprocess.SubprocessError):
+                traced = subprocess.run(
+                    ["gdb", "-batch", "-nx", "-p", str(pid), "-ex", "thread apply all bt 30"],
+                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                    stderr=subprocess.STDOUT, timeout=60, check=False)
+                lines += [f"    {line}" for line in
+                          traced.stdout.decode(errors="replace").splitlines()
+                          if line.startswith(("Thread ", "#"))]
+    with open(path, "a") as f:
+        f.write("\n".join(lines) + "\n")
+    return path
+
+
+class _Recorded:
+    """A process a killed run of ours left behind, named by its pid and start time; it
+    is no child of ours, so its end is seen in /proc."""
+
+    def __init__(self, pid, started):
+        self.pid = pid
+        self.started = started
+
+    def poll(self):
+        return None if _start_time(self.pid) == self.started else 0
+
+    def wait(self, timeout=None):
+        deadline = time.monotonic() + (timeout or 0)
+        while self.poll() is None:
+            if time.monotonic() >= deadline:
+                raise subprocess.TimeoutExpired(str(self.pid), timeout)
+            time.sleep(0.05)
+        return 0
+
+
+def end_groups(procs, grace=TERM_GRACE):
+    """The one way this package ends processes: the process groups of procs, each started
+    by us in a session of its own, get SIGTERM, and SIGKILL once grace seconds have gone by
+    (at once when grace is 0); the rest of a group goes even when its leader has ended.
+    Returns how many of the leaders were still running."""
+    procs = list(procs)
+    running = [p for p in procs if p.poll() is None]
+    if grace and running:
+        for proc in running:
+            with contextlib.suppress(ProcessLookupError, PermissionError):
+                os.killpg(proc.pid, signal.SIGTERM)
+        deadline = time.monotonic() + grace
+        for proc in running:
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                proc.wait(timeout=max(0, deadline - time.monotonic()))
+    for proc in procs:
+        if isinstance(proc, _Recorded) and proc.poll() is not None:
+            continue  # its pid may be someone else's by now
         with contextlib.suppress(ProcessLookupError, PermissionError):
-            os.killpg(proc.pid, signal.SIGTERM)
-        with contextlib.suppress(subprocess.TimeoutExpired):
-            proc.wait(timeout=grace)
-    with contextlib.suppress(ProcessLookupError, PermissionError):
-        os.killpg(proc.pid, signal.SIGKILL)
-    with contextlib.suppress(Exception):
-        proc.wait(timeout=10)
+            os.killpg(proc.pid, signal.SIGKILL)
+    for proc in procs:
+        with contextlib.suppress(Exception):
+            proc.wait(timeout=10)
+    return len(running)
+
+
+def how_it_ended(what, rc, timeout, out_path, state=None):
+    """What became of a command that did not succeed, naming it: its exit code, or the
+    time-out it was stopped at (and where the stuck processes' state went)."""
+    if rc is None:
+        text = f"{what} did not end within {timeout} s and was stopped"
+        if state:
+            text += f" (the state of its stuck processes: {state})"
+    else:
+        text = f"{what} failed (exit code {rc})"
+    return f"{text}; see {out_path}"
 
 
 class Owned:
@@ -126,6 +229,7 @@ class Owned:
 
     def __init__(self):
         self.procs = []
+        self.last_state = None
 
     def popen(self, argv, **kwargs):
         # A signal that arrives while Popen waits for the exec would lose the new process.
@@ -134,34 +238,44 @@ class Owned:
             self.procs.append(proc)
         return proc
 
+    def stop(self, proc, what, state_path=None, grace=TERM_GRACE):
+        """Ends one group of ours that ran past its time, its state saved first."""
+        self.last_state = save_state(proc.pid, state_path, what) if state_path else None
+        end_groups([proc], grace)
+        self.forget(proc)
+        return self.last_state
+
+    def forget(self, proc):
+        if proc in self.procs and proc.poll() is not None:
+            self.procs.remove(proc)
+
     def run_to_files(self, argv, env, out_path, timeout, cwd=None):
-        """Runs a command with stdout and stderr in a file; its exit code, None on time-out."""
+        """Runs a command with stdout and stderr in a file; its exit code, None on time-out
+        (the stuck processes' state then goes to OUT_PATH.stuck, named in last_state)."""
+        self.last_state = None
         with open(out_path, "ab") as out:
             proc = self.popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
                               cwd=cwd)
         try:
             return proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
-            kill_group(proc)
+            state = None if out_path == os.devnull else out_path + ".stuck"
+            self.stop(proc, " ".join(argv), state, grace=0)
             return None
         finally:
-            if proc.poll() is not None:
-                self.procs.remove(proc)
+            self.forget(proc)
+
+    def step(self, argv, env, out_path, timeout, what, cwd=None):
+        """Runs a command that must succeed; WineError names it and how it failed."""
+        rc = self.run_to_files(argv, env, out_path, timeout, cwd)
+        if rc != 0:
+            raise WineError(how_it_ended(what, rc, timeout, out_path, self.last_state))
 
     def end_all(self, grace=TERM_GRACE):
         """Ends every group still running; returns how many there were."""
-        running = [p for p in self.procs if p.poll() is None]
-        for proc in running:
-            with contextlib.suppress(ProcessLookupError, PermissionError):
-                os.killpg(proc.pid, signal.SIGTERM)
-        deadline = time.monotonic() + grace
-        for proc in running:
-            with contextlib.suppress(subprocess.TimeoutExpired):
-                proc.wait(timeout=max(0, deadline - time.monotonic()))
-        for proc in running:
-            kill_group(proc)
+        ended = end_groups(self.procs, grace)
         self.procs = []
-        return len(running)
+        return ended
 
 
 _untracked = Owned()
@@ -196,11 +310,7 @@ def end_recorded_processes(pid_file):
             entries = [line.split() for line in f if len(line.split()) == 2]
     except FileNotFoundError:
         return
-    for pid_text, started in entries:
-        pid = int(pid_text)
-        if _start_time(pid) == started:
-            with contextlib.suppress(ProcessLookupError, PermissionError):
-                os.killpg(pid, signal.SIGKILL)
+    end_groups([_Recorded(int(pid), started) for pid, started in entries], grace=0)
     os.unlink(pid_file)
 
 
@@ -243,8 +353,48 @@ def stop_on_signals():
         signal.signal(sig, _raise_interrupted)
 
 
+class Phases:
+    """The time each phase of a run takes, written down as it goes: one line per phase,
+    "NAME<TAB>START<TAB>SECONDS" (START counts from the run's beginning), so that a run cut
+    short still shows how far it got and where its time went."""
+
+    under_way = None  # the latest phase begun, for a deadline's message
+
+    def __init__(self, path=None):
+        self.path = path
+        self.began = time.monotonic()
+        self.rows = []
+        if path:
+            with open(path, "w"):
+                pass
+
+    @contextlib.contextmanager
+    def __call__(self, name):
+        start = time.monotonic()
+        Phases.under_way = name
+        try:
+            yield
+        finally:
+            row = (name, start - self.began, time.monotonic() - start)
+            self.rows.append(row)
+            if self.path:
+                with open(self.path, "a") as f:
+                    f.write(f"{row[0]}\t{row[1]:.3f}\t{row[2]:.3f}\n")
+
+
+def read_phases(path):
+    """[(name, start, seconds)] from a file Phases wrote."""
+    rows = []
+    with open(path) as f:
+        for line in f:
+            name, start, seconds = line.rstrip("\n").split("\t")
+            rows.append((name, float(start), float(seconds)))
+    return rows
+
+
 def _on_alarm(signum, frame):
-    raise TimeoutError("the run went past its deadline")
+    during = f" during {Phases.under_way}" if Phases.under_way else ""
+    raise TimeoutError(f"the run went past its deadline{during}")
 
 
 def set_deadline(seconds):
@@ -325,12 +475,7 @@ class Xvfb:
 
     def close(self):
         if self.proc is not None and self.proc.poll() is None:
-            with contextlib.suppress(ProcessLookupError):
-                os.killpg(self.proc.pid, signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                kill_group(self.proc)
+            end_groups([self.proc], grace=10)
 
     def __exit__(self, *exc):
         self.close()

@@ -1,9 +1,9 @@
-"""The person at the screen and what a run of gyrsetup.exe came to.
+"""The person at the screen of a run of gyrsetup.exe.
 
 The user finds the program's windows with xdotool, takes their screenshots and presses
-keys; answer_windows() is the user who presses OK in every window. The outcome holds the
-exit code, the windows shown, the message boxes' texts (from Wine's msgbox channel), the
-driver's and the simulators' logs and the registry read back.
+keys, noting what it sees in the run's outcome (wine.installer_run); answer_windows() is the
+user who presses OK in every window. The message boxes' texts come from Wine's msgbox
+channel in the program's log.
 """
 
 import contextlib
@@ -18,9 +18,6 @@ PORT_TITLE = "Com Port Configuration"
 DIALOGS = {RESULT_TITLE: "the result dialog", PORT_TITLE: "the port-selection dialog"}
 DIALOG_TEXTS = {RESULT_TITLE: "Gyrelle detected and installed",
                 PORT_TITLE: "Gyrelle not detected. Please select a COM port."}
-
-JDD_CONFIGCHANGED = 0x903
-JDD_GETDEVCAPS = 0x802
 
 # A message box carries the caption of the dialog it replaces, so the window title cannot
 # tell the two apart. Wine's msgbox channel traces every message box's text as the box is
@@ -45,38 +42,15 @@ def message_box_texts(output):
     return texts
 
 
-@dataclasses.dataclass
-class Outcome:
-    exit_code: object = None
-    driver_messages: list = dataclasses.field(default_factory=list)
-    broadcasts: object = None
-    simulator_logs: dict = dataclasses.field(default_factory=dict)
-    screenshots: list = dataclasses.field(default_factory=list)
-    program_output: str = ""
-    hive: object = None
-    user_problems: list = dataclasses.field(default_factory=list)
-    work_dir: str = ""
-    dialog_title: str = ""
-    message_boxes: list = dataclasses.field(default_factory=list)
-
-    def notifications(self):
-        """The number of (0x903, 0x802) pairs, or None when the log is not made of them."""
-        codes = [c for c in self.driver_messages if c in (JDD_CONFIGCHANGED, JDD_GETDEVCAPS)]
-        pairs = [JDD_CONFIGCHANGED, JDD_GETDEVCAPS] * (len(codes) // 2)
-        return len(codes) // 2 if codes == pairs else None
-
-    def queries(self, port):
-        return sum(1 for line in self.simulator_logs.get(port, []) if line.strip() == "query")
-
-
 class User:
     """The person in front of the screen, through xdotool and ImageMagick."""
 
-    def __init__(self, session, program, artifacts, outcome, program_log=None,
+    def __init__(self, env, program, artifacts, outcome, program_log=None,
                  gives_focus=False):
-        """gives_focus: the windows are managed and no window manager runs, so nobody
+        """env: the program's Wine environment, whose DISPLAY the user looks at.
+        gives_focus: the windows are managed and no window manager runs, so nobody
         focuses them; the user does, as a click on the title would."""
-        self.session = session
+        self.env = env
         self.program = program
         self.artifacts = artifacts
         self.outcome = outcome
@@ -84,7 +58,7 @@ class User:
         self.gives_focus = gives_focus
 
     def _x(self, argv, timeout=20):
-        return subprocess.run(argv, env=self.session.env, stdin=subprocess.DEVNULL,
+        return subprocess.run(argv, env=self.env, stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
                               timeout=timeout, check=False)
 
@@ -177,10 +151,12 @@ class Shown:
     screenshot: str = ""
 
 
-def answer_windows(pause, wait_for_user, shown):
-    """Answers every dialog and message box until the program ends, noting each in shown.
-    On the user's display with wait_for_user, the user answers and this only watches."""
+def answer_windows(pause, wait_for_user):
+    """Answers every dialog and message box until the program ends, noting each in the
+    outcome's shown. On the user's display with wait_for_user, the user answers and this
+    only watches."""
     def script(user):
+        shown = user.outcome.shown
         answered = []
         deadline = time.monotonic() + 60
         while user.program_running() and time.monotonic() < deadline:

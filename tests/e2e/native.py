@@ -6,12 +6,12 @@ import dataclasses
 import os
 import subprocess
 
-from wine import machine, registry, session
-from wine.machine import SimulatorSet
+from wine import registry, session, test_machine
+from wine.test_machine import SimulatorSet
 
 
 @dataclasses.dataclass
-class Paths(machine.Paths):
+class Paths(test_machine.Paths):
     """The programs a scenario runs, the native stand-in run among them."""
 
     @property

@@ -14,7 +14,7 @@ import stat
 import tempfile
 import unittest
 
-from wine import machine
+from wine import test_machine as machine
 from wine.prefix import windows_path
 
 SOCKET_PATH_LIMIT = 107

@@ -19,12 +19,11 @@ import argparse
 import contextlib
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import time
 
-from wine import machine, session
+from wine import test_machine, session
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCRIPT = os.path.join(ROOT, "scripts", "wine-install")
@@ -33,22 +32,19 @@ PASSED = "Gyrelle detected and installed"
 
 def run_script(script, argv, env, output_path, timeout=600):
     """The script's exit code (None when it was killed at the time-out) and its output."""
+    owned = session.Owned()
     with open(output_path, "wb") as out:
-        proc = subprocess.Popen([script] + argv, env=env, stdin=subprocess.DEVNULL, stdout=out,
-                                stderr=subprocess.STDOUT, start_new_session=True)
-        try:
-            rc = proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            session.kill_group(proc)
-            rc = None
-        except BaseException:
-            # Stopped ourselves: the script ends its own installer and session on SIGTERM.
-            with contextlib.suppress(ProcessLookupError):
-                os.kill(proc.pid, signal.SIGTERM)
-            with contextlib.suppress(subprocess.TimeoutExpired):
-                proc.wait(timeout=60)
-            session.kill_group(proc)
-            raise
+        proc = owned.popen([script] + argv, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                           stderr=subprocess.STDOUT)
+    try:
+        rc = proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        owned.stop(proc, "wine-install", output_path + ".stuck", grace=0)
+        rc = None
+    except BaseException:
+        # Stopped ourselves: the script ends its own installer and session on SIGTERM.
+        session.end_groups([proc], grace=60)
+        raise
     with open(output_path, errors="replace") as f:
         return rc, f.read()
 
@@ -114,10 +110,10 @@ def main():
     for setting in args.env:
         name, _, value = setting.partition("=")
         env[name] = value
-    simulators = machine.SimulatorSet(args.simulator, work, pid_file)
+    simulators = test_machine.SimulatorSet(args.simulator, work, pid_file)
     results = []
     try:
-        simulators.start(machine.Controller(1, ("--link", link)))
+        simulators.start(test_machine.Controller(1, ("--link", link)))
         rc, output = run_script(args.script, ["--exe", args.exe, link], env,
                                 os.path.join(work, "make-prefix.out"))
         keep_logs(prefix, work)

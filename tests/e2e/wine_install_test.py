@@ -21,7 +21,7 @@ import sys
 import time
 
 from wine import joystick_keys as want
-from wine import machine, registry, session
+from wine import test_machine, registry, session
 from wine.report import text_of
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -147,7 +147,7 @@ def reuse_problems(args, work, prefix, link, env, pid_file):
         # The test made this prefix: ending its session is the test's to do.
         session.end_wine_session(prefix, wine_env, os.path.join(work, "wineserver.log"),
                                      kill=True)
-        session.kill_group(program)
+        session.end_groups([program], grace=0)
     return problems
 
 
@@ -235,9 +235,9 @@ def main():
     os.makedirs(work)
     link = os.path.join(work, "gyrelle")
     problems = []
-    simulators = machine.SimulatorSet(args.simulator, work, pid_file)
+    simulators = test_machine.SimulatorSet(args.simulator, work, pid_file)
     try:
-        simulators.start(machine.Controller(1, ("--link", link)))
+        simulators.start(test_machine.Controller(1, ("--link", link)))
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WINEPREFIX")}
         env["WINEPREFIX"] = prefix
         problems += not_serial_problems(work, env)

@@ -13,10 +13,10 @@ import sys
 import tempfile
 import unittest
 
-from wine import install, prefix, session
-from wine.user import Outcome, Shown
-
-MARKER = ".wine-install-unfinished"
+from wine import checks, install, prefix, session
+from wine.install import OWN_MARKER as MARKER
+from wine.installer_run import Outcome
+from wine.user import Shown
 
 
 class Folder(unittest.TestCase):
@@ -51,20 +51,20 @@ class DeviceChecks(Folder):
         ]
         for device, reason in cases:
             with self.subTest(device=device):
-                self.assertEqual(install.check_device(device, terminals=set()), reason)
+                self.assertEqual(checks.check_device(device, terminals=set()), reason)
 
     def test_a_pseudo_terminal_is_a_serial_line_unless_it_is_the_commands_own(self):
         controller, line = pty.openpty()
         self.addCleanup(os.close, controller)
         self.addCleanup(os.close, line)
         name = os.ttyname(line)
-        self.assertIsNone(install.check_device(name, terminals=set()))
-        self.assertEqual(install.check_device(name, terminals={os.stat(name).st_rdev}),
+        self.assertIsNone(checks.check_device(name, terminals=set()))
+        self.assertEqual(checks.check_device(name, terminals={os.stat(name).st_rdev}),
                          f"{name} is the terminal this command runs in, not the controller's "
                          "line: name the controller's serial device, e.g. /dev/ttyUSB0")
 
     def test_dev_tty_is_always_the_commands_own_terminal(self):
-        self.assertEqual(install.check_device("/dev/tty", terminals=set()),
+        self.assertEqual(checks.check_device("/dev/tty", terminals=set()),
                          "/dev/tty is the terminal this command runs in, not the controller's "
                          "line: name the controller's serial device, e.g. /dev/ttyUSB0")
 
@@ -73,7 +73,7 @@ class DeviceChecks(Folder):
         self.addCleanup(os.close, controller)
         self.addCleanup(os.close, line)
         os.symlink(os.ttyname(line), self.path("gyrelle"))
-        self.assertIsNone(install.check_device(self.path("gyrelle"), terminals=set()))
+        self.assertIsNone(checks.check_device(self.path("gyrelle"), terminals=set()))
 
 
 class PrefixChecks(Folder):
@@ -95,7 +95,7 @@ class PrefixChecks(Folder):
         ]
         for name, reason in cases:
             with self.subTest(prefix=name):
-                self.assertEqual(prefix.check_prefix(self.path(name), MARKER), reason)
+                self.assertEqual(checks.check_prefix(self.path(name), MARKER), reason)
 
     def test_new_empty_made_and_half_made_prefixes_are_taken(self):
         os.makedirs(self.path("empty"))
@@ -105,14 +105,14 @@ class PrefixChecks(Folder):
         os.makedirs(self.path("half", "drive_c", "windows"))
         for name in ("new", "new/below", "empty", "made", "half"):
             with self.subTest(prefix=name):
-                self.assertIsNone(prefix.check_prefix(self.path(name), MARKER))
+                self.assertIsNone(checks.check_prefix(self.path(name), MARKER))
 
     def test_another_users_prefix_is_refused(self):
         if os.getuid() != 0:
             self.skipTest("only root can give a folder to another user")
         self.write("theirs/system.reg", b"WINE REGISTRY Version 2\n#arch=win32\n")
         os.chown(self.path("theirs"), 65534, 65534)
-        reason = prefix.check_prefix(self.path("theirs"), MARKER)
+        reason = checks.check_prefix(self.path("theirs"), MARKER)
         self.assertRegex(reason, rf"^{re.escape(self.path('theirs'))} belongs to \S+, and Wine "
                                  "runs only in a prefix of your own: run wine-install as \\S+, "
                                  "or set WINEPREFIX to a folder of yours$")
@@ -221,8 +221,8 @@ class MachineKeys(unittest.TestCase):
 
 
 def outcome(exit_code, *shown, problems=(), log=""):
-    return (Outcome(exit_code=exit_code, user_problems=list(problems), program_output=log),
-            list(shown))
+    return Outcome(exit_code=exit_code, user_problems=list(problems), program_output=log,
+                   shown=list(shown))
 
 
 # The installer's log when the session's desktop could not load Wine's X11 driver.
@@ -279,9 +279,9 @@ class ExitStatus(unittest.TestCase):
              'the installer showed "Gyrelle detected and installed", but Wine programs still '
              "run in /p"),
         ]
-        for (result, shown), picked, status, words in cases:
+        for result, picked, status, words in cases:
             with self.subTest(words=words):
-                self.assertEqual(install.verdict(result, shown, device, picked), (status, words))
+                self.assertEqual(install.verdict(result, device, picked), (status, words))
 
 
 class PreparationFailures(unittest.TestCase):

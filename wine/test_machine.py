@@ -1,25 +1,26 @@
-"""A Windows 9x-like machine under Wine, and one whole run of gyrsetup.exe on it.
+"""The test machine: a Windows 9x-like machine under Wine, made for the demo and the
+end-to-end scenarios, and the installer run on it.
 
 The machine: a copy of the template prefix with a .reg fixture imported into a live
 session, COM1..COM9 linked to controller simulators or to nothing, the test joystick driver
-registered and the broadcast listener waiting. The demo and the end-to-end scenarios run
-the installer on it; the user (wine.user) answers its windows.
+registered and the broadcast listener waiting. The run itself is wine.installer_run's, as
+for scripts/wine-install; the user (wine.user) answers its windows. Each phase's time goes to
+phases.tsv in the run's work folder.
 """
 
 import contextlib
 import dataclasses
 import os
 import shutil
-import signal
 import socket
 import subprocess
 import time
 
+from wine import installer_run
 from wine import prefix as prefixes
 from wine import registry
 from wine import session as sessions
-from wine.session import WineError, run_to_files, kill_group
-from wine.user import MESSAGE_BOX_DEBUG, Outcome, User, message_box_texts
+from wine.session import WineError, run_to_files
 
 # What joyGetDevCapsA(-1) reports as szRegKey under Wine, and the section the installer
 # hands to OpenDriver with it.
@@ -108,8 +109,9 @@ class WineSession:
         self.staged = set()
         self.env = None
         self.session_started = False
-        self.background = []
+        self.owned = sessions.Owned()
         self.port_targets = {}
+        self.phases = sessions.Phases()
 
     # -- life cycle -------------------------------------------------------------------
     def __enter__(self):
@@ -130,11 +132,15 @@ class WineSession:
     def _start(self):
         template = prefixes.ensure_template(self.e2e_dir)
         self.prepare_folders()
-        subprocess.run(["cp", "-a", template, self.prefix], check=True, timeout=300)
-        if self.windows_version != prefixes.WINDOWS_VERSION:
-            prefixes.set_windows_version(os.path.join(self.prefix, "user.reg"), self.windows_version)
+        self.phases = sessions.Phases(self.path("phases.tsv"))
+        with self.phases("prefix copy"):
+            prefixes.copy_template(template, self.prefix)
+            if self.windows_version != prefixes.WINDOWS_VERSION:
+                prefixes.set_windows_version(os.path.join(self.prefix, "user.reg"),
+                                             self.windows_version)
         if self.own_display:
-            self.xvfb = sessions.Xvfb(self.path("xvfb.log"), self.pid_file()).__enter__()
+            with self.phases("X server"):
+                self.xvfb = sessions.Xvfb(self.path("xvfb.log"), self.pid_file()).__enter__()
             self.display = self.xvfb.display
         else:
             self.display = self.requested_display
@@ -189,12 +195,10 @@ class WineSession:
 
     def close(self):
         try:
-            for proc in self.background:
-                if proc.poll() is None:
-                    kill_group(proc)
-            if self.prefix and self.env:
-                sessions.end_wine_session(self.prefix, self.env, self.path("wineserver.log"),
-                            kill=self.session_started)
+            # The programs go before their X server, not cut off from it.
+            self.owned.end_all()
+            if self.prefix and self.env and self.session_started:
+                self.end_session()
         finally:
             if self.xvfb is not None:
                 self.xvfb.close()
@@ -261,52 +265,46 @@ class WineSession:
 
     # -- the session ------------------------------------------------------------------
     def start_session(self):
+        """Keeps the prefix's wineserver up (-p) until end_session; the first Wine program
+        then brings up the session's services and links the ports."""
         if self.session_started:
             return
-        rc = run_to_files(["wineserver", "-p"], self.env, self.path("wineserver.log"), timeout=60)
-        if rc != 0:
-            raise WineError(f"wineserver -p failed ({rc})")
+        self.owned.step(["wineserver", "-p"], self.env, self.path("wineserver.log"), 60,
+                        "wineserver -p")
         self.session_started = True
-        # The first program brings up the session's services and links the ports.
-        rc = run_to_files(["wine", "cmd", "/c", "exit"], self.env, self.path("wine-start.log"),
-                          timeout=120, cwd=self.short)
-        if rc != 0:
-            raise WineError(f"the Wine session did not start ({rc})")
 
     def import_reg(self, reg_path, timeout=120):
+        """Imports a .reg file; as the session's first program, regedit also starts it."""
         self.start_session()
-        rc = run_to_files(["wine", "regedit", "/S", self.stage(reg_path)], self.env,
-                          self.path("regedit.log"), timeout=timeout, cwd=self.short)
-        if rc != 0:
-            raise WineError(f"regedit /S {reg_path} failed ({rc})")
+        self.owned.step(["wine", "regedit", "/S", self.stage(reg_path)], self.env,
+                        self.path("regedit.log"), timeout, f"regedit /S {reg_path}",
+                        cwd=self.short)
 
     def run(self, argv, timeout, log_name="program", extra_env=None):
-        """Runs a program to its end; returns its exit code (None when it was killed)."""
+        """Runs a program to its end; returns its exit code (None when it was stopped at
+        the time-out)."""
         self.start_session()
         env = dict(self.env, **(extra_env or {}))
-        return run_to_files(["wine"] + list(argv), env, self.path(f"{log_name}.log"),
-                            timeout=timeout, cwd=self.short)
+        return self.owned.run_to_files(["wine"] + list(argv), env,
+                                       self.path(f"{log_name}.log"), timeout=timeout,
+                                       cwd=self.short)
 
     def spawn(self, argv, log_name, extra_env=None):
         """Starts a program in the background; close() ends it if it is still running."""
         self.start_session()
         env = dict(self.env, **(extra_env or {}))
-        out = open(self.path(f"{log_name}.log"), "ab")
-        try:
-            proc = subprocess.Popen(["wine"] + list(argv), env=env, stdin=subprocess.DEVNULL,
-                                    stdout=out, stderr=out, cwd=self.short, start_new_session=True)
-        finally:
-            out.close()
-        self.background.append(proc)
-        return proc
+        with open(self.path(f"{log_name}.log"), "ab") as out:
+            return self.owned.popen(["wine"] + list(argv), env=env, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=out, cwd=self.short)
 
     def end_session(self):
-        """Ends the session so that system.reg holds what the programs wrote."""
-        for proc in self.background:
-            if proc.poll() is None:
-                kill_group(proc)
-        sessions.end_wine_session(self.prefix, self.env, self.path("wineserver.log"), kill=self.session_started)
+        """Ends the session and what still runs in it, so that system.reg holds what the
+        programs wrote; False when the session did not end."""
+        self.owned.end_all()
+        ended = sessions.end_wine_session(self.prefix, self.env, self.path("wineserver.log"),
+                                          kill=True)
         self.session_started = False
+        return ended
 
     def system_reg(self):
         return os.path.join(self.prefix, "system.reg")
@@ -349,14 +347,7 @@ class SimulatorSet:
         raise WineError(f"simulator on COM{controller.port} did not start")
 
     def stop(self):
-        for proc in self.procs.values():
-            if proc.poll() is None:
-                with contextlib.suppress(ProcessLookupError):
-                    os.killpg(proc.pid, signal.SIGTERM)
-                try:
-                    proc.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    kill_group(proc)
+        sessions.end_groups(self.procs.values(), grace=5)
 
     def logs(self):
         out = {}
@@ -389,10 +380,44 @@ def _read_driver_log(path):
     return codes
 
 
+class Listener:
+    """The broadcast listener, counting the joystick-change broadcasts around the run."""
+
+    def __init__(self, session, program):
+        self.session = session
+        self.program = program
+        self.ready = session.short_path("listener.ready")
+        self.stop_file = session.short_path("listener.stop")
+        self.count = session.short_path("listener.count")
+        self.proc = None
+
+    def start(self):
+        session = self.session
+        self.proc = session.spawn([session.stage(self.program),
+                                   prefixes.windows_path(self.ready),
+                                   prefixes.windows_path(self.stop_file),
+                                   prefixes.windows_path(self.count)], "listener")
+        if not _wait_for_file(self.ready, 60, self.proc):
+            raise WineError("the broadcast listener did not get ready within 60 s "
+                            f"(see {session.path('listener.log')})")
+
+    def finish(self, outcome):
+        # The installer has exited, so every post is already in the listener's queue.
+        with open(self.stop_file, "w") as f:
+            f.write("stop\n")
+        try:
+            self.proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            outcome.user_problems.append("the broadcast listener did not stop within 30 s")
+        with contextlib.suppress(FileNotFoundError, ValueError), open(self.count) as f:
+            outcome.broadcasts = int(f.read().strip())
+
+
 def run_installer(paths, name, fixture, controllers, user_script, check, *, display=None,
                   own_display=True, keep=False, program_timeout=90, work_length=0,
                   windows_version=prefixes.WINDOWS_VERSION, program_env=None):
-    """Runs the installer once; returns (Outcome, problems found by check).
+    """Makes the machine and runs the installer on it once; returns (Outcome, problems
+    found by check).
 
     user_script(user) drives the dialogs while the program runs; check(outcome) returns
     a list of problems, and the prefix copy is kept for inspection when there are any.
@@ -400,73 +425,47 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
     Wine answers as (None: its default, NT). program_env adds to the
     installer's environment alone.
     """
-    outcome = Outcome()
     artifacts = os.path.join(paths.artifacts, name)
     with contextlib.suppress(FileNotFoundError):
         for old in os.listdir(artifacts):
             os.unlink(os.path.join(artifacts, old))
     with WineSession(paths.e2e_dir, name, display=display, own_display=own_display,
-                                 keep=keep, work_length=work_length,
-                                 windows_version=windows_version) as session:
-        outcome.work_dir = session.work
+                     keep=keep, work_length=work_length,
+                     windows_version=windows_version) as session:
+        phases = session.phases
         sims = SimulatorSet(paths.simulator, session.work, session.pid_file())
+        outcome = installer_run.Outcome(work_dir=session.work)
         try:
-            targets = {c.port: sims.start(c) for c in controllers}
+            with phases("simulators"):
+                targets = {c.port: sims.start(c) for c in controllers}
             session.set_ports(targets)
             session.install_joystick_driver(paths.test_driver)
-            session.import_reg(fixture)
-
-            ready = session.short_path("listener.ready")
-            stop = session.short_path("listener.stop")
-            count = session.short_path("listener.count")
-            listener = session.spawn([session.stage(paths.listener), prefixes.windows_path(ready),
-                                      prefixes.windows_path(stop),
-                                      prefixes.windows_path(count)], "listener")
-            if not _wait_for_file(ready, 60, listener):
-                raise WineError("the broadcast listener never got ready")
-
+            with phases("session start and registry import"):
+                session.import_reg(fixture)
             driver_log = session.short_path("driver-messages.log")
-            program = session.spawn([session.stage(paths.installer)], "gyrsetup",
-                                    extra_env={"GYR_DRIVER_LOG": prefixes.windows_path(driver_log),
-                                               "WINEDEBUG": MESSAGE_BOX_DEBUG,
-                                               **(program_env or {})})
-            user = User(session, program, artifacts, outcome, session.path("gyrsetup.log"))
-            try:
-                user_script(user)
-            except sessions.Interrupted:
-                # Stopped: the program goes now, not after its time-out.
-                kill_group(program)
-                raise
-            finally:
-                if not user.wait_exit(program_timeout):
-                    outcome.user_problems.append("the installer did not exit; killed")
-                    kill_group(program)
-                outcome.exit_code = program.returncode
 
-            # The installer has exited, so every post is already in the listener's queue.
-            with open(stop, "w") as f:
-                f.write("stop\n")
-            try:
-                listener.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                outcome.user_problems.append("the broadcast listener did not stop")
-            with contextlib.suppress(FileNotFoundError, ValueError), open(count) as f:
-                outcome.broadcasts = int(f.read().strip())
+            def end_session(result):
+                if not session.end_session():
+                    result.user_problems.append("the Wine session did not end; system.reg "
+                                                "may not hold what was written")
 
+            outcome = installer_run.run(
+                session.owned, session.env, [session.stage(paths.installer)], cwd=session.short,
+                work_dir=session.work, play=user_script, artifacts=artifacts,
+                timeout=program_timeout, end_session=end_session,
+                registry_file=session.system_reg(), listener=Listener(session, paths.listener),
+                program_env={"GYR_DRIVER_LOG": prefixes.windows_path(driver_log),
+                             **(program_env or {})},
+                phases=phases)
             outcome.driver_messages = _read_driver_log(driver_log)
-            with contextlib.suppress(FileNotFoundError), \
-                    open(session.path("gyrsetup.log"), errors="replace", newline="") as f:
-                outcome.program_output = f.read()
-            outcome.message_boxes = message_box_texts(outcome.program_output)
-            session.end_session()
-            outcome.hive = registry.Hive(session.system_reg())
         except BaseException:
             session.failed = True
             raise
         finally:
             sims.stop()
             outcome.simulator_logs = sims.logs()
-        problems = outcome.user_problems + check(outcome)
+        with phases("checks"):
+            problems = outcome.user_problems + check(outcome)
         if problems:
             session.failed = True
         return outcome, problems
