@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Checks the 80386 rule on the code that really ran: where Wine's 32-bit side runs under
-qemu-i386, qemu logs every block of gyrsetup.exe's .text that it translates, and each
+qemu-i386, qemu logged every block of gyrsetup.exe's .text that it translated while three
+scenarios of this CTest run ran (tests/e2e/traces.py), and each
 address it logs must start an instruction of the listing that the static check
 (tests/pe/check_instructions.py) reads. So the static check read the code the processor
 ran, not bytes that it decoded out of step. Prints which functions ran and what share of
@@ -17,50 +18,21 @@ import collections
 import glob
 import os
 import re
-import shutil
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "pe"))
 
 import native  # noqa: E402
-import scenarios  # noqa: E402
-from wine import session  # noqa: E402
+import traces  # noqa: E402
 from check_instructions import listing  # noqa: E402
 from pe_file import PeFile  # noqa: E402
 
 SKIP = 77
-BINFMT = "/proc/sys/fs/binfmt_misc"
-# The result dialog after probing absent ports, the port-selection dialog, and the message
-# box of a machine without the joystick driver's keys: between them they take the install's
-# paths through both dialogs, both hardware records and what the user is told otherwise.
-SCENARIOS = ("controller_on_port3_of_4", "not_found_user_picks_com3", "no_joystick_driver_keys")
 # "0x00401000:  55                       pushl    %ebp": the address and the bytes that
 # qemu translated; its AT&T mnemonics are not read. An instruction of more than eight bytes
 # goes on in a line of bytes alone, at the address of its ninth.
 LOGGED = re.compile(r"^0x([0-9a-f]+):  ([0-9a-f]{2}(?: [0-9a-f]{2})*)(  +\S.*)?$")
-
-
-def qemu_runs_i386():
-    """Whether binfmt_misc hands i386 programs to qemu-i386 (it is asked before the
-    kernel's own ELF loader)."""
-    try:
-        with open(os.path.join(BINFMT, "status")) as f:
-            if f.read().strip() != "enabled":
-                return False
-        entries = os.listdir(BINFMT)
-    except OSError:
-        return False
-    for entry in entries:
-        try:
-            with open(os.path.join(BINFMT, entry)) as f:
-                lines = f.read().splitlines()
-        except OSError:
-            continue
-        if lines and lines[0] == "enabled" and any(
-                line.startswith("interpreter ") and line.endswith("qemu-i386") for line in lines):
-            return True
-    return False
 
 
 def text_section(pe):
@@ -116,11 +88,10 @@ def main():
     parser.add_argument("objdump")
     parser.add_argument("nm")
     args = parser.parse_args()
-    if not qemu_runs_i386():
+    if not traces.qemu_runs_i386():
         print("SKIP: this kernel runs i386 programs itself; no qemu-i386 runs Wine, so there "
               "is nothing to trace")
         return SKIP
-    session.stop_on_signals()
     paths = native.Paths(os.path.abspath(args.native_build), os.path.abspath(args.win32_build))
     missing = paths.missing()
     if missing:
@@ -137,19 +108,15 @@ def main():
         print("FAIL: the listing holds no .text instruction")
         return 1
 
+    # The scenarios traced what they ran as they ran in this CTest run; a trace another run
+    # left is refused.
+    stale = traces.problems(paths.e2e_dir)
+    if stale:
+        print("FAIL: " + "\nFAIL: ".join(stale))
+        return 1
     executed = set()
-    for name in SCENARIOS:
-        folder = os.path.join(paths.e2e_dir, "executed-code", name)
-        shutil.rmtree(folder, ignore_errors=True)
-        os.makedirs(folder)
-        # %d: one log per process; without it each process overwrites the last one's.
-        env = {"QEMU_LOG": "in_asm", "QEMU_DFILTER": f"{start:#x}+{size:#x}",
-               "QEMU_LOG_FILENAME": os.path.join(folder, "q.%d.log")}
-        scenario = next(s for s in scenarios.SCENARIOS if s.name == name)
-        if scenarios.run(scenario, paths, keep=False, deadline=240, program_env=env) != 0:
-            print(f"FAIL: the scenario {name} failed under qemu's log")
-            return 1
-        path, logged = own_log(folder, shipped, start, size)
+    for name in traces.TRACED:
+        path, logged = own_log(traces.folder(paths.e2e_dir, name), shipped, start, size)
         print(f"  {name}: {len(logged)} instruction addresses in {os.path.basename(path)}")
         executed |= set(logged)
 
@@ -166,7 +133,7 @@ def main():
     ran_bytes = sum(starts[a].size for a in executed if a in starts)
     summary = [
         f"qemu-i386 translated {len(executed)} distinct instruction addresses of gyrsetup.exe's "
-        f".text ({start:#x}+{size:#x}) in {len(SCENARIOS)} scenarios: {', '.join(SCENARIOS)}",
+        f".text ({start:#x}+{size:#x}) in {len(traces.TRACED)} scenarios: {', '.join(traces.TRACED)}",
         f"functions that ran: {len(ran)} of {len(by_function)}",
         f"share of .text that ran: {ran_bytes} of {total_bytes} instruction bytes "
         f"({100 * ran_bytes / total_bytes:.0f}%)"]
@@ -185,7 +152,7 @@ def main():
     print("\n".join(summary[:2] + [f"  {f}" for f in ran] + summary[2:]))
     # CTest shows a passing test's output only in its log: the short form stays here as well,
     # for scripts/test to print.
-    with open(os.path.join(paths.e2e_dir, "executed-code", "report.txt"), "w") as f:
+    with open(os.path.join(traces.root(paths.e2e_dir), "report.txt"), "w") as f:
         f.write("\n".join(summary) + "\n")
     return 1 if strays else 0
 

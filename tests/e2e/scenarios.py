@@ -13,11 +13,14 @@ import sys
 import time
 
 import native
+import traces
 from wine import joystick_keys as want
-from wine import machine, session
-from wine.machine import Controller
+from wine import session, test_machine
+from wine.test_machine import Controller
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "pe"))
+from pe_file import PeFile  # noqa: E402
 
 # The machines the scenarios start from, as .reg files the prefix imports.
 FIXTURES = os.path.join(os.path.dirname(HERE), "fixtures")
@@ -53,7 +56,7 @@ def close_with_enter(user, window, what, problems):
 def line_closed(user, port):
     """Whether the simulator on this port has seen its line opened and then closed."""
     try:
-        with open(os.path.join(user.session.work, f"simulator-com{port}.log")) as f:
+        with open(os.path.join(user.outcome.work_dir, f"simulator-com{port}.log")) as f:
             events = [e for e in f.read().split() if e in ("opened", "closed")]
     except FileNotFoundError:
         return False
@@ -324,10 +327,23 @@ def check_outcome(scenario, paths):
     return check
 
 
-def run(scenario, paths, keep, deadline, program_env=None):
+def text_section(exe):
+    """Where gyrsetup.exe's .text is loaded, and how long it is."""
+    pe = PeFile(exe)
+    text = next(s for s in pe.sections if s.name == ".text")
+    return pe.image_base + text.virtual_address, text.virtual_size
+
+
+def run(scenario, paths, keep, deadline):
+    # Where qemu-i386 runs Wine's 32-bit side, some scenarios trace the code they ran for
+    # e2e.executed_code_386, rather than that test running them all again.
+    program_env = None
+    if scenario.name in traces.TRACED:
+        program_env = traces.program_env(paths.e2e_dir, scenario.name,
+                                         *text_section(paths.installer))
     session.set_deadline(deadline)
     try:
-        outcome, problems = machine.run_installer(
+        outcome, problems = test_machine.run_installer(
             paths, scenario.name, os.path.join(FIXTURES, scenario.fixture), scenario.controllers, scenario.user,
             check_outcome(scenario, paths), keep=keep, work_length=scenario.work_length,
             windows_version=scenario.windows_version, program_env=program_env)
@@ -348,6 +364,9 @@ def run(scenario, paths, keep, deadline, program_env=None):
         for p in problems:
             print(f"  FAIL {p}")
         return 1
+    if program_env:
+        traces.mark_passed(paths.e2e_dir, scenario.name)
+        print(f"  the code it ran is traced in {traces.folder(paths.e2e_dir, scenario.name)}")
     print("  ok")
     return 0
 
