@@ -416,6 +416,16 @@ const ReadBackCase kReadBackCases[] = {
      "Com Port Configuration",
      "The Gyrelle could not be installed: Windows did not keep the Brennick Gyrelle joystick "
      "type. Run GYRSETUP again."},
+    // Joystick 1 did not take the port picked either, so the port is named; the type, the
+    // first cause, is the reason given.
+    {"TypeAndJoystickOneRefusedUserPicksCom3", "machine_installed_on_com4.reg",
+     [] {
+         RefuseRegistryWrites(kOemTypeKey);
+         RefuseJoystickOneWrites();
+     },
+     0, {Select(2), kClickOk, kEnter}, {101}, "Com Port Configuration",
+     "COM3 could not be configured: Windows did not keep the Brennick Gyrelle joystick type. "
+     "Run GYRSETUP again.", false, ExpectJoystickOneStillOnCom4},
     {"TypeRefusedOverAnEarlierOneWithOtherValues", "machine_four_ports.reg",
      [] {
          StoreEarlierOemType(joycfg_test::TenBitRecord(), "other.vxd");
