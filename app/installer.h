@@ -9,6 +9,10 @@
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous_instance, LPSTR command_line,
                    int show_command);
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// Names the port COM1 to COM6 and asks the device link to identify the controller there.
+// 1 when it answered and was identified as device type 5 (the model "Marlock"); the port
+// has then been closed again. 0 otherwise: a port identification failed on may stay open
+// until the program ends, and a number outside 1 to 6 opens nothing.
 int32_t ProbePort(int32_t port_number);
 
 INT_PTR CALLBACK ResultDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);

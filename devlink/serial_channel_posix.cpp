@@ -89,6 +89,8 @@ int32_t UdComOpen(ComChannel* channel) {
     int fd = OpenLineExclusively(path);
     channel->handle = fd;
     if (fd < 0) {
+        // The Windows build's words, with errno for GetLastError(): the tests read the same
+        // three lines from both builds, so open() keeps the name CreateFile here.
         LogDeviceLine("UdComOpen:  CreateFile failed  %d\n", errno);
         return -1;
     }

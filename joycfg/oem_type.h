@@ -3,6 +3,11 @@
 
 #include <cstdint>
 
+// Creates or opens OEM\Tessaline below the OEM types key and writes OEMDATA (the full-range
+// record, all 112 bytes) and the 21 texts, 250 bytes each. 1 when the record and all 21 texts
+// were written, whatever the close and the flush then answer; 0 when the OEM types key is
+// missing (it is never created) or the type key cannot be opened, with nothing written, or
+// at the first write that fails: what was written before it stays, and there is no flush.
 int32_t RegisterOemType();
 // The read-back of the registration, which writes nothing: 1 when the OEM type key
 // "Tessaline" holds OEMDATA as the full-range record, all 112 bytes, and OEMCALLOUT and

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -376,7 +377,7 @@ void StoreEarlierOemType(const std::vector<uint8_t>& record, const char* callout
 // texts kept as Windows 9x keeps them.
 struct ReadBackCase {
     const char* name;
-    const char* fixture;  // in tests/fixtures/ or tests/unit/app/fixtures/
+    const char* fixture;  // in tests/unit/app/fixtures/ when it is there, else in tests/fixtures/
     void (*prepare)();    // the earlier state and the refusals, after the fixture has loaded
     int32_t controller_port;
     std::vector<UserStep> steps;
@@ -400,6 +401,12 @@ void ExpectJoystickOneStillOnCom4() {
     ExpectValue(kTypeSettingsKey, "Joystick1OEMConfiguration", REG_BINARY, OemConfigForPort('4'));
 }
 
+// Joystick 1 as the port list's OK configures it for COM3.
+void ExpectJoystickOneOnCom3() {
+    ExpectValue(kCurrentSettingsKey, "Joystick1Configuration", REG_BINARY, kTenBitRecord);
+    ExpectValue(kTypeSettingsKey, "Joystick1OEMConfiguration", REG_BINARY, OemConfigForPort('3'));
+}
+
 const ReadBackCase kReadBackCases[] = {
     {"CalloutRefused", "machine_four_ports.reg",
      [] { RefuseRegistryWrites(kCurrentSettingsKey, "Joystick1OEMCallout"); }, 3, {kEnter}, {},
@@ -416,6 +423,23 @@ const ReadBackCase kReadBackCases[] = {
      "Com Port Configuration",
      "The Gyrelle could not be installed: Windows did not keep the Brennick Gyrelle joystick "
      "type. Run GYRSETUP again."},
+    // Joystick 1 did not take the port picked either, so the port is named; the type, the
+    // first cause, is the reason given.
+    {"TypeAndJoystickOneRefusedUserPicksCom3", "machine_installed_on_com4.reg",
+     [] {
+         RefuseRegistryWrites(kOemTypeKey);
+         RefuseJoystickOneWrites();
+     },
+     0, {Select(2), kClickOk, kEnter}, {101}, "Com Port Configuration",
+     "COM3 could not be configured: Windows did not keep the Brennick Gyrelle joystick type. "
+     "Run GYRSETUP again.", false, ExpectJoystickOneStillOnCom4},
+    // Joystick 1 takes the port picked, but without the OEM types key the joystick driver is
+    // not set up: that is what the user must put right, not the type.
+    {"OemTypesKeyMissingUserPicksCom3", "machine_four_ports_without_oem_types.reg", [] {}, 0,
+     {Select(2), kClickOk, kEnter}, {101}, "Com Port Configuration",
+     "COM3 could not be configured: the joystick driver is not set up. Install the Windows "
+     "joystick driver (Control Panel, Add New Hardware), then run GYRSETUP again.", false,
+     ExpectJoystickOneOnCom3},
     {"TypeRefusedOverAnEarlierOneWithOtherValues", "machine_four_ports.reg",
      [] {
          StoreEarlierOemType(joycfg_test::TenBitRecord(), "other.vxd");
@@ -468,7 +492,8 @@ class ReadBackTable : public WholeRun,
 TEST_P(ReadBackTable, NamesWhatWindowsDidNotKeep) {
     const ReadBackCase& c = std::get<0>(GetParam());
     const std::string fixture = std::string(c.fixture);
-    LoadMachine((fixture == "machine_installed_on_com4.reg" ? kAppFixtures : kFixtures) + fixture);
+    const bool own_fixture = std::ifstream(kAppFixtures + fixture).good();
+    LoadMachine((own_fixture ? kAppFixtures : kFixtures) + fixture);
     SetRegistryTextsKeptAtTheirLength(std::get<1>(GetParam()));
     ASSERT_NO_FATAL_FAILURE(c.prepare());
     ControllerLine controller;
