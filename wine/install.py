@@ -59,6 +59,9 @@ OWN_DISPLAY_TIMEOUT = 90
 USER_DISPLAY_TIMEOUT = 660
 # How long an interrupted run waits for the prefix's Wine session to save and end.
 STOP_SESSION_TIMEOUT = 20
+# How long Wine may take to make a prefix, and to import the machine's keys into it.
+WINEBOOT_TIMEOUT = 600
+IMPORT_TIMEOUT = 300
 
 HKLM = "HKEY_LOCAL_MACHINE"
 HKCU = "HKEY_CURRENT_USER"
@@ -260,19 +263,21 @@ class Run:
             # stopped in as made: without it, Wine makes the whole prefix again.
             with contextlib.suppress(FileNotFoundError):
                 os.unlink(os.path.join(self.prefix, prefixes.UPDATE_TIMESTAMP))
-            rc = self.owned.run_to_files(["wineboot", "-i"], self.env, log_path, timeout=600,
-                                         cwd=self.logs)
+            rc = self.owned.run_to_files(["wineboot", "-i"], self.env, log_path,
+                                         timeout=WINEBOOT_TIMEOUT, cwd=self.logs)
             if rc != 0:
-                raise WineError(f"wineboot -i {how_it_failed(rc, 600, self.owned.last_state)}; "
+                raise WineError(f"wineboot -i "
+                                f"{how_it_failed(rc, WINEBOOT_TIMEOUT, self.owned.last_state)}; "
                                  f"see {log_path}")
         settings = os.path.join(self.logs, "machine.reg")
         with open(settings, "w", newline="") as f:
             f.write(machine_reg(self.device))
         rc = self.owned.run_to_files(["wine", "regedit", "/S", prefixes.windows_path(settings)],
-                                     self.env, log_path, timeout=300, cwd=self.logs)
+                                     self.env, log_path, timeout=IMPORT_TIMEOUT, cwd=self.logs)
         if rc != 0:
             raise WineError(f"regedit of {settings} "
-                             f"{how_it_failed(rc, 300, self.owned.last_state)}; see {log_path}")
+                            f"{how_it_failed(rc, IMPORT_TIMEOUT, self.owned.last_state)}; "
+                            f"see {log_path}")
         prefixes.install_wine_fonts(self.prefix, keep_existing=True)
         if not self.wait_for_session_end(self.env, log_path, 60):
             raise PrefixBusy(f"Wine programs are running in {self.prefix}: close them, then "

@@ -109,18 +109,35 @@ def server_running(prefix):
 
 
 # -- processes --------------------------------------------------------------------------
+def _processes():
+    for name in os.listdir("/proc"):
+        if name.isdigit():
+            yield int(name)
+
+
 def group_members(pgid):
     """The process ids of a process group, read from /proc."""
     members = []
-    for name in os.listdir("/proc"):
-        if not name.isdigit():
-            continue
+    for pid in _processes():
         with contextlib.suppress(OSError, IndexError, ValueError):
-            with open(f"/proc/{name}/stat") as f:
+            with open(f"/proc/{pid}/stat") as f:
                 fields = f.read().rsplit(")", 1)[1].split()
             if int(fields[2]) == pgid:
-                members.append(int(name))
+                members.append(pid)
     return sorted(members)
+
+
+def prefix_processes(prefix):
+    """The process ids of the Wine programs (and wineserver) of a prefix: those whose
+    environment names it, as far as /proc lets us read."""
+    wanted = b"\0WINEPREFIX=" + os.fsencode(os.path.abspath(prefix)) + b"\0"
+    found = []
+    for pid in _processes():
+        with contextlib.suppress(OSError):
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if wanted in b"\0" + f.read():
+                    found.append(pid)
+    return sorted(found)
 
 
 def _read(path):
@@ -131,14 +148,17 @@ def _read(path):
         return f"({error.strerror})"
 
 
-def save_state(pgid, path, what):
-    """Writes the state of a stuck process group before it is ended: each thread's state,
-    wait channel, system call and kernel stack (where /proc lets us read them), and the
-    threads' own stacks from gdb when it is there. Returns the path, or None."""
-    members = group_members(pgid)
+def save_state(path, what, pgid=None, prefix=None):
+    """Writes the state of stuck processes before they are ended or given up on: a
+    process group of ours, and the Wine programs of a prefix. For each thread: its state,
+    wait channel, system call and kernel stack (where /proc lets us read them), and its own
+    stack from gdb when gdb is there. Returns the path, or None when none of them runs."""
+    members = sorted(set(group_members(pgid) if pgid else []) |
+                     set(prefix_processes(prefix) if prefix else []))
     if not members:
         return None
-    lines = [f"{what}: process group {pgid}, stuck at {time.strftime('%H:%M:%S')}"]
+    lines = [f"{what}: stuck at {time.strftime('%H:%M:%S')}; the processes"
+             + (f" of group {pgid}" if pgid else "") + (f" of the prefix {prefix}" if prefix else "")]
     for pid in members:
         lines.append(f"\nprocess {pid}: {_read(f'/proc/{pid}/cmdline')}")
         with contextlib.suppress(OSError):
@@ -240,7 +260,7 @@ class Owned:
 
     def stop(self, proc, what, state_path=None, grace=TERM_GRACE):
         """Ends one group of ours that ran past its time, its state saved first."""
-        self.last_state = save_state(proc.pid, state_path, what) if state_path else None
+        self.last_state = save_state(state_path, what, pgid=proc.pid) if state_path else None
         end_groups([proc], grace)
         self.forget(proc)
         return self.last_state
@@ -284,6 +304,11 @@ _untracked = Owned()
 def run_to_files(argv, env, out_path, timeout, cwd=None):
     """Runs a command with stdout and stderr in a file; its exit code, None on time-out."""
     return _untracked.run_to_files(argv, env, out_path, timeout, cwd)
+
+
+def run_step(argv, env, out_path, timeout, what, cwd=None):
+    """Runs a command that must succeed; WineError names it and how it failed."""
+    _untracked.step(argv, env, out_path, timeout, what, cwd)
 
 
 def _start_time(pid):
@@ -422,14 +447,23 @@ def end_wine_session(prefix, env, out_path, kill=False):
     if kill:
         run_to_files(["wineserver", "-k"], env, out_path, timeout=30)
     if run_to_files(["wineserver", "-w"], env, out_path, timeout=60) is None:
+        if out_path != os.devnull:
+            save_state(out_path + ".stuck", "the Wine session did not end within 60 s",
+                       prefix=prefix)
         run_to_files(["wineserver", "-k"], env, out_path, timeout=30)
     return run_to_files(["wineserver", "-w"], env, out_path, timeout=30) == 0
 
 
 def wait_for_session_end(env, out_path, timeout=60, owned=None):
-    """Waits for a session's programs to end and its registry to be saved; ends nothing."""
+    """Waits for a session's programs to end and its registry to be saved; ends nothing.
+    When they do not end in time, their state goes to OUT_PATH.stuck."""
     runner = owned or _untracked
-    return runner.run_to_files(["wineserver", "-w"], env, out_path, timeout=timeout) == 0
+    if runner.run_to_files(["wineserver", "-w"], env, out_path, timeout=timeout) == 0:
+        return True
+    if out_path != os.devnull:
+        save_state(out_path + ".stuck", f"the Wine session did not end within {timeout} s",
+                   prefix=env["WINEPREFIX"])
+    return False
 
 
 class Xvfb:
@@ -470,7 +504,7 @@ class Xvfb:
         fd_file.close()
         if self.display is None:
             self.close()
-            raise WineError(f"Xvfb did not start; see {self.log_path}")
+            raise WineError(f"Xvfb did not tell its display within 30 s; see {self.log_path}")
         return self
 
     def close(self):

@@ -344,7 +344,8 @@ class SimulatorSet:
             if proc.poll() is not None:
                 break
             time.sleep(0.02)
-        raise WineError(f"simulator on COM{controller.port} did not start")
+        raise WineError(f"the simulator on COM{controller.port} did not start within 10 s "
+                        f"(see {err.name})")
 
     def stop(self):
         sessions.end_groups(self.procs.values(), grace=5)
