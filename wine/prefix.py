@@ -1,12 +1,15 @@
 """Wine prefixes: the Windows 95 template the demo and the tests copy, a prefix of the user's
 (its kind, whether Wine will update it, its registry copies) and the fonts either gets.
 
-    python3 -m wine.prefix --work DIR template     make the template prefix in DIR (once)
+    python3 -m wine.prefix --work DIR template       make the template prefix in DIR (once)
+    python3 -m wine.prefix --work DIR check-shared   whether a run changed a file the
+                                                     template shares with its copies
 """
 
 import argparse
 import contextlib
 import datetime
+import hashlib
 import os
 import shutil
 import subprocess
@@ -19,7 +22,7 @@ from wine.session import WineError
 
 TEMPLATE_NAME = "template-prefix"
 # Bump when the template's contents change, so that an old one is made anew.
-TEMPLATE_STAMP = "gyr-template 4"
+TEMPLATE_STAMP = "gyr-template 5"
 # Wine answers as Windows 95 (REG_SZ values stored at their text length plus one,
 # installable drivers found through SYSTEM.INI), not as its default Windows 7.
 WINDOWS_VERSION = "win95"
@@ -66,6 +69,13 @@ UPDATE_TIMESTAMP = ".update-timestamp"
 SHORT_ROOT_LIMIT = 32
 SHORT_PREFIX = "gyr-"
 REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")
+# Nine tenths of the template's bytes are Wine's DLLs in the Windows system folder. Wine only
+# reads them once a prefix is made and up to date, so every copy shares them with the
+# template (hard links, read-only); every other file, the registry and the .ini files that
+# Wine and the harness rewrite in place among them, is a copy of its own. The checksums of
+# the shared files, taken when the template is made, show whether a run changed one.
+SHARED_FOLDER = os.path.join("drive_c", "windows", "system32")
+SHARED_SUMS = "template-shared.sha256"
 COPY_TAG = ".before-wine-install-"
 
 
@@ -121,21 +131,19 @@ def ensure_template(work):
         with open(short_record, "w") as f:
             f.write(short + "\n")
         try:
-            rc = session.run_to_files(["wineboot", "-i"], env, out_path, timeout=300, cwd=short)
-            if rc != 0:
-                raise WineError(f"wineboot -i failed ({rc}); see {out_path}")
+            session.run_step(["wineboot", "-i"], env, out_path, 300,
+                             "wineboot -i of the template prefix", cwd=short)
             settings = os.path.join(short, "settings.reg")
             with open(settings, "w", newline="") as f:
                 f.write(TEMPLATE_SETTINGS)
-            rc = session.run_to_files(["wine", "regedit", "/S", windows_path(settings)], env,
-                                      out_path, timeout=120, cwd=short)
-            if rc != 0:
-                raise WineError(f"regedit of the template settings failed ({rc}); see {out_path}")
+            session.run_step(["wine", "regedit", "/S", windows_path(settings)], env, out_path,
+                             120, "regedit of the template settings", cwd=short)
             install_wine_fonts(template)
             check_font_loaded(env, os.path.join(logs, "template-fonts.log"), short, PROBE_FONT)
         finally:
             session.end_wine_session(template, env, out_path)
             remove_short_folder(short)
+        write_shared_sums(template, os.path.join(work, SHARED_SUMS))
         with open(stamp_path, "w") as f:
             f.write(stamp)
         session.log(f"Made a Wine prefix that answers as Windows 95 in "
@@ -144,9 +152,68 @@ def ensure_template(work):
         return template
 
 
+def shared_files(template):
+    """The template's files that its copies share, by their path inside the prefix."""
+    found = []
+    for folder, _, names in os.walk(os.path.join(template, SHARED_FOLDER)):
+        for name in names:
+            path = os.path.join(folder, name)
+            if os.path.isfile(path) and not os.path.islink(path):
+                found.append(os.path.relpath(path, template))
+    return sorted(found)
+
+
+def _sha256(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
+def write_shared_sums(template, sums_path):
+    """Makes the shared files read-only and notes their checksums."""
+    with open(sums_path, "w") as out:
+        for rel in shared_files(template):
+            path = os.path.join(template, rel)
+            os.chmod(path, os.stat(path).st_mode & ~0o222)
+            out.write(f"{_sha256(path)}  {rel}\n")
+
+
+def changed_shared_files(template, sums_path):
+    """The shared files that no longer hold what they held when the template was made,
+    or that came or went since; [] when none did."""
+    with open(sums_path) as f:
+        noted = dict(reversed(line.rstrip("\n").split("  ", 1)) for line in f if line.strip())
+    changed = []
+    for rel in sorted(set(noted) | set(shared_files(template))):
+        path = os.path.join(template, rel)
+        if rel not in noted:
+            changed.append(f"{rel}: not there when the template was made")
+        elif not os.path.isfile(path):
+            changed.append(f"{rel}: gone")
+        elif _sha256(path) != noted[rel]:
+            changed.append(f"{rel}: its bytes changed")
+    return changed
+
+
 def copy_template(template, prefix):
-    """A copy of the template for one run, which writes only its own files."""
-    subprocess.run(["cp", "-a", template, prefix], check=True, timeout=300)
+    """A copy of the template for one run: the Windows system folder's files shared (hard
+    links), every other file a copy of its own, so a run writes only its own files."""
+    subprocess.run(["cp", "-al", template, prefix], check=True, timeout=300)
+    shared = os.path.join(prefix, SHARED_FOLDER)
+    for folder, dirs, names in os.walk(prefix):
+        if folder == shared:
+            dirs[:] = []
+            continue
+        for name in names:
+            path = os.path.join(folder, name)
+            if os.path.islink(path) or not os.path.isfile(path):
+                continue
+            # A new file in the link's place: the template's own stays as it is.
+            own = path + ".gyr-own"
+            shutil.copy2(path, own)
+            os.replace(own, path)
 
 
 def install_wine_fonts(prefix, fonts_dir=WINE_FONTS_DIR, keep_existing=False):
@@ -173,10 +240,8 @@ def check_font_loaded(env, log_path, cwd, family):
     probe_env = dict(env, WINEDEBUG="-all,trace+font")
     with contextlib.suppress(FileNotFoundError):
         os.remove(log_path)
-    rc = session.run_to_files(["wine", "cmd", "/c", "exit"], probe_env, log_path, timeout=120,
-                              cwd=cwd)
-    if rc != 0:
-        raise WineError(f"the font probe failed ({rc}); see {log_path}")
+    session.run_step(["wine", "cmd", "/c", "exit"], probe_env, log_path, 120, "the font probe",
+                     cwd=cwd)
     needle = f'Adding face L"{family}"'.encode()
     with open(log_path, "rb") as f:
         if any(needle in line for line in f):
@@ -255,8 +320,18 @@ def main():
     session.stop_on_signals()
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--work", required=True, help="where the template prefix lives")
-    parser.add_argument("command", choices=["template"])
+    parser.add_argument("command", choices=["template", "check-shared"])
     args = parser.parse_args()
+    if args.command == "check-shared":
+        work = os.path.abspath(args.work)
+        changed = changed_shared_files(os.path.join(work, TEMPLATE_NAME),
+                                       os.path.join(work, SHARED_SUMS))
+        for line in changed:
+            print(f"FAIL: the template's shared file {line}")
+        if not changed:
+            print(f"the template's {len(shared_files(os.path.join(work, TEMPLATE_NAME)))} "
+                  "shared files are as they were when it was made")
+        return 1 if changed else 0
     try:
         print(ensure_template(args.work))
     except session.Interrupted as stop:
