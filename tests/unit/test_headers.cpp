@@ -1,0 +1,2 @@
+// Holds nothing: the target it belongs to precompiles GoogleTest's headers for every unit
+// test, which reuse them.
