@@ -48,6 +48,8 @@ class DeviceChecks(Folder):
                       "e.g. /dev/ttyUSB0"),
             ("/dev/tty\nUSB0", "'/dev/tty\\nUSB0' holds a line break, which no device path "
                                "has and the registry cannot hold"),
+            ("/dev/tty\rUSB0", "'/dev/tty\\rUSB0' holds a line break, which no device path "
+                               "has and the registry cannot hold"),
         ]
         for device, reason in cases:
             with self.subTest(device=device):
