@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """scripts/wine-install's own logic, without Wine: what it refuses before touching
 anything, the registry text it writes and announces, its copies, the exit status of each
-outcome, and how it finds a prefix's wineserver."""
+outcome with the port chosen in the port list, and how it finds a prefix's wineserver."""
 
 import datetime
 import os
@@ -13,7 +13,7 @@ import sys
 import tempfile
 import unittest
 
-from wine import checks, install, prefix, session
+from wine import checks, install, prefix, registry, report, session
 from wine.install import OWN_MARKER as MARKER
 from wine.installer_run import Outcome
 from wine.user import Shown
@@ -284,6 +284,29 @@ class ExitStatus(unittest.TestCase):
         for result, picked, status, words in cases:
             with self.subTest(words=words):
                 self.assertEqual(install.verdict(result, device, picked), (status, words))
+
+
+class PortPicked(Folder):
+    def test_the_port_chosen_in_the_port_list_is_named(self):
+        # Joystick 1's OEM configuration record as OK in the port list leaves it for COM3:
+        # 2000, 60000, eight 0xFF bytes, "COM3" and its NUL, then the axis letters.
+        record = ("d0,07,00,00,60,ea,00,00,ff,ff,ff,ff,ff,ff,ff,ff,"
+                  "43,4f,4d,33,00,58,59,5a,52,55,56,00")
+        hive = registry.Hive(self.write("after.reg", (
+            "REGEDIT4\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\MediaResources\\Joystick"
+            "\\DINPUT.DLL\\JoystickSettings\\Tessaline]\r\n"
+            f'"Joystick1OEMConfiguration"=hex:{record}\r\n\r\n').encode()), regedit4=True)
+        refused = Shown("Com Port Configuration", "COM2 could not be configured")
+        cases = [
+            ("the port list, OK", (PORTS,), hive, "COM3"),
+            ("the port list, then a message box", (PORTS, refused), hive, "COM2"),
+            ("the controller found", (RESULT,), hive, None),
+            ("the port list, no registry read back", (PORTS,), None, None),
+        ]
+        for what, shown, read_back, picked in cases:
+            with self.subTest(what):
+                self.assertEqual(report.port_picked(list(shown), read_back), picked)
 
 
 class PreparationFailures(unittest.TestCase):
