@@ -19,7 +19,8 @@ import wine
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(wine.__file__)))
 # The stand-ins note their process id and wait, as a Wine program that takes its time;
-# wineserver -w returns at once, as it does when the session has ended.
+# wineserver -w returns at once, as it does when the session has ended, unless the test
+# holds the session open (hold-session), as Wine programs it did not start would.
 STAND_INS = {
     "wine": '#!/bin/sh\n[ "$1" = --version ] && { echo wine-8.0; exit 0; }\n'
             'printf "%s\\n" "wine $*" >> "$FAKE_DIR/calls"\n'
@@ -33,7 +34,10 @@ STAND_INS = {
                 'mkdir -p "$WINEPREFIX/drive_c/windows"\n'
                 'echo 1676758571 > "$WINEPREFIX/.update-timestamp"\n'
                 'echo $$ > "$FAKE_DIR/running.pid"\nexec sleep 60\n',
-    "wineserver": '#!/bin/sh\necho "wineserver $*" >> "$FAKE_DIR/calls"\nexit 0\n',
+    "wineserver": '#!/bin/sh\necho "wineserver $*" >> "$FAKE_DIR/calls"\n'
+                  'if [ "$1" = -w ] && [ -e "$FAKE_DIR/hold-session" ]; then\n'
+                  '  echo $$ > "$FAKE_DIR/session-held"\n'
+                  '  while [ -e "$FAKE_DIR/hold-session" ]; do sleep 0.05; done\nfi\nexit 0\n',
 }
 REGISTRY = {"system.reg": b"WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n"
                           b"#arch=win32\n",
@@ -60,6 +64,13 @@ class StandInRun(unittest.TestCase):
         self.device = os.ttyname(line)
         self.prefix = os.path.join(self.dir, "prefix")
 
+    def clear(self):
+        """Back to no prefix and no stand-in called, for the next case of a table."""
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        for name in ("calls", "running.pid", "session-held"):
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(os.path.join(self.dir, name))
+
     def user_prefix(self):
         os.makedirs(self.prefix)
         for name, data in REGISTRY.items():
@@ -75,8 +86,9 @@ class StandInRun(unittest.TestCase):
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                 cwd=self.dir)
 
-    def wait_for_stand_in(self, run):
-        path = os.path.join(self.dir, "running.pid")
+    def wait_for(self, run, name):
+        """The process id a stand-in notes in the file of this name once it runs."""
+        path = os.path.join(self.dir, name)
         deadline = time.monotonic() + 20
         while time.monotonic() < deadline and run.poll() is None:
             with contextlib.suppress(FileNotFoundError), open(path) as f:
@@ -84,11 +96,23 @@ class StandInRun(unittest.TestCase):
                 if text.endswith("\n"):
                     return int(text)
             time.sleep(0.02)
-        self.fail(f"no stand-in started: {run.communicate()}")
+        self.fail(f"no stand-in noted {name}: {run.communicate()}")
 
-    def stop(self, run, sig):
-        stand_in = self.wait_for_stand_in(run)
-        run.send_signal(sig)
+    def stop(self, run, sig, again=None):
+        """Sends sig once a stand-in runs. again: a second signal, sent while the run's
+        clean-up waits for the session's end, which the stand-in wineserver holds until then."""
+        stand_in = self.wait_for(run, "running.pid")
+        hold = os.path.join(self.dir, "hold-session")
+        if again:
+            open(hold, "w").close()
+        try:
+            run.send_signal(sig)
+            if again:
+                self.wait_for(run, "session-held")
+                run.send_signal(again)
+        finally:
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(hold)
         out, err = run.communicate(timeout=20)
         return stand_in, out, err
 
@@ -108,18 +132,19 @@ def alive(pid):
 
 class Stopped(StandInRun):
     def test_a_reused_prefix_stopped_while_its_registry_is_changed(self):
-        for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143), (signal.SIGHUP, 129)):
-            with self.subTest(signal=sig.name):
-                shutil.rmtree(self.prefix, ignore_errors=True)
-                for name in ("calls", "running.pid"):
-                    if os.path.exists(os.path.join(self.dir, name)):
-                        os.unlink(os.path.join(self.dir, name))
+        cases = [(signal.SIGINT, None, 130), (signal.SIGTERM, None, 143),
+                 (signal.SIGHUP, None, 129),
+                 # Ctrl-C again while it cleans up: the clean-up goes on to its end.
+                 (signal.SIGINT, signal.SIGINT, 130)]
+        for sig, again, status in cases:
+            with self.subTest(signal=sig.name, again=again and again.name):
+                self.clear()
                 self.user_prefix()
                 bystander = subprocess.Popen(["sleep", "60"], start_new_session=True)
                 self.addCleanup(bystander.wait)
                 self.addCleanup(bystander.kill)
                 run = self.start()
-                regedit, out, err = self.stop(run, sig)
+                regedit, out, err = self.stop(run, sig, again)
                 self.assertEqual(run.returncode, status, out + err)
                 self.assertNotIn("Traceback", err)
                 self.assertFalse(alive(regedit), "the regedit this run started still runs")
