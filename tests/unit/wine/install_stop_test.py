@@ -7,6 +7,7 @@ import contextlib
 import fcntl
 import os
 import pty
+import re
 import shutil
 import signal
 import subprocess
@@ -16,6 +17,7 @@ import time
 import unittest
 
 import wine
+from wine.install import OWN_MARKER
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(wine.__file__)))
 # The stand-ins note their process id and wait, as a Wine program that takes its time;
@@ -27,12 +29,15 @@ STAND_INS = {
             '[ -n "$FAKE_WINE_FAILS" ] && exit 1\necho $$ > "$FAKE_DIR/running.pid"\n'
             "exec sleep 60\n",
     # Wine writes the prefix's .update-timestamp before it has made the prefix, and takes
-    # a prefix with one as made.
+    # a prefix with one as made. FAKE_WINEBOOT_ENDS: it makes the prefix's system.reg and
+    # ends, as Wine does, so that the run goes on to import its keys.
     "wineboot": '#!/bin/sh\necho "wineboot $*" >> "$FAKE_DIR/calls"\n'
                 '[ -e "$WINEPREFIX/.update-timestamp" ] && echo "wineboot: a made prefix" '
                 '>> "$FAKE_DIR/calls"\n'
                 'mkdir -p "$WINEPREFIX/drive_c/windows"\n'
                 'echo 1676758571 > "$WINEPREFIX/.update-timestamp"\n'
+                '[ -n "$FAKE_WINEBOOT_ENDS" ] && { printf "WINE REGISTRY Version 2\\n'
+                '#arch=win32\\n" > "$WINEPREFIX/system.reg"; exit 0; }\n'
                 'echo $$ > "$FAKE_DIR/running.pid"\nexec sleep 60\n',
     "wineserver": '#!/bin/sh\necho "wineserver $*" >> "$FAKE_DIR/calls"\n'
                   'if [ "$1" = -w ] && [ -e "$FAKE_DIR/hold-session" ]; then\n'
@@ -168,25 +173,39 @@ class Stopped(StandInRun):
                                   restore[0])
 
     def test_a_prefix_stopped_while_being_made_stays_this_commands_own(self):
-        run = self.start()
-        wineboot, out, err = self.stop(run, signal.SIGINT)
-        self.assertEqual(run.returncode, 130, out + err)
-        self.assertNotIn("Traceback", err)
-        self.assertFalse(alive(wineboot))
-        self.assertEqual(out.splitlines()[-1],
-                         f"wine-install: {self.prefix} was being made by this run and is not "
-                         "finished: run wine-install again to finish it, or remove it: rm -rf "
-                         f"{self.prefix}")
-        self.assertFalse(os.path.exists(os.path.join(self.prefix, "system.reg")))
-        # The next run finishes it: Wine makes the prefix again, and nothing is copied.
-        os.unlink(os.path.join(self.dir, "running.pid"))
-        again = self.start()
-        _, out, err = self.stop(again, signal.SIGINT)
-        self.assertIn(f"wine-install: making a 32-bit Wine prefix in {self.prefix} (a minute or "
-                      "two)", out.splitlines())
-        self.assertNotIn("copied", out)
-        self.assertEqual(self.calls(), ["wineboot -i", "wineserver -w", "wineboot -i",
-                                        "wineserver -w"])
+        cases = [
+            # Stopped in wineboot: no system.reg yet.
+            ("while Wine makes it", {}, False, ["wineboot -i", "wineserver -w"]),
+            # Stopped in regedit: Wine has written system.reg, as in any prefix of the user's.
+            ("while its keys are imported", {"FAKE_WINEBOOT_ENDS": "1"}, True,
+             ["wineboot -i", "wine regedit /S machine.reg", "wineserver -w"]),
+        ]
+        for when, extra, registry_made, calls in cases:
+            with self.subTest(when):
+                self.clear()
+                run = self.start(**extra)
+                stand_in, out, err = self.stop(run, signal.SIGINT)
+                self.assertEqual(run.returncode, 130, out + err)
+                self.assertNotIn("Traceback", err)
+                self.assertFalse(alive(stand_in))
+                self.assertEqual(out.splitlines()[-1],
+                                 f"wine-install: {self.prefix} was being made by this run and is "
+                                 "not finished: run wine-install again to finish it, or remove "
+                                 f"it: rm -rf {self.prefix}")
+                self.assertEqual(os.path.exists(os.path.join(self.prefix, "system.reg")),
+                                 registry_made)
+                self.assertTrue(os.path.exists(os.path.join(self.prefix, OWN_MARKER)))
+                # The next run finishes it: Wine makes the prefix again, and nothing is copied.
+                os.unlink(os.path.join(self.dir, "running.pid"))
+                again = self.start(**extra)
+                _, out, err = self.stop(again, signal.SIGINT)
+                self.assertIn(f"wine-install: making a 32-bit Wine prefix in {self.prefix} (a "
+                              "minute or two)", out.splitlines())
+                self.assertNotIn("copied", out)
+                self.assertEqual([n for n in os.listdir(self.prefix)
+                                  if ".before-wine-install-" in n], [])
+                self.assertEqual([re.sub(r"Z:\\\S*\\(machine\.reg)$", r"\1", call)
+                                  for call in self.calls()], calls + calls)
 
 
 class Failed(StandInRun):
