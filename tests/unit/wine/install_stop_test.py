@@ -63,10 +63,10 @@ class StandInRun(unittest.TestCase):
         self.exe = os.path.join(self.dir, "gyrsetup.exe")
         with open(self.exe, "wb") as f:
             f.write(b"MZ")
-        controller, line = pty.openpty()
-        self.addCleanup(os.close, controller)
-        self.addCleanup(os.close, line)
-        self.device = os.ttyname(line)
+        self.controller, self.line = pty.openpty()
+        self.addCleanup(os.close, self.controller)
+        self.addCleanup(os.close, self.line)
+        self.device = os.ttyname(self.line)
         self.prefix = os.path.join(self.dir, "prefix")
 
     def clear(self):
@@ -82,14 +82,14 @@ class StandInRun(unittest.TestCase):
             with open(os.path.join(self.prefix, name), "wb") as f:
                 f.write(data)
 
-    def start(self, prefix=None, **extra):
+    def start(self, prefix=None, stdout=subprocess.PIPE, new_session=False, **extra):
         env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
         env.update(PATH=self.bin + os.pathsep + env["PATH"], PYTHONPATH=ROOT,
                    WINEPREFIX=prefix or self.prefix, FAKE_DIR=self.dir, **extra)
         return subprocess.Popen([sys.executable, "-P", "-m", "wine.install", "--exe", self.exe,
                                  self.device], env=env, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                cwd=self.dir)
+                                stdout=stdout, stderr=subprocess.PIPE, text=True,
+                                cwd=self.dir, start_new_session=new_session)
 
     def wait_for(self, run, name):
         """The process id a stand-in notes in the file of this name once it runs."""
@@ -240,6 +240,37 @@ class Refused(StandInRun):
                "end, then run wine-install again\n", ""))
         self.assertEqual(sorted(os.listdir(self.prefix)), before)
         self.assertFalse(os.path.exists(os.path.join(self.dir, "calls")))
+
+    def test_a_device_the_command_writes_its_output_to_is_refused(self):
+        # With no controlling terminal (a new session, as from a service or setsid), the
+        # command's own terminal shows only as the device its output goes to.
+        run = self.start(stdout=self.line, new_session=True)
+        self.addCleanup(self.end, run)
+        try:
+            run.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.fail(f"DEVICE was taken and the run went on: {self.terminal_output()!r}")
+        self.assertEqual((run.returncode, self.terminal_output(), run.stderr.read()), (
+            2, f"wine-install: {self.device} is the terminal this command runs in, not the "
+               "controller's line: name the controller's serial device, e.g. /dev/ttyUSB0\n",
+            ""))
+        self.assertFalse(os.path.exists(self.prefix))
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "calls")))
+
+    def terminal_output(self):
+        """What was written to the pseudo-terminal so far: a mark written after it comes
+        out behind it."""
+        os.write(self.line, b"END\n")
+        data = b""
+        while not data.endswith(b"END\r\n"):
+            data += os.read(self.controller, 4096)
+        return data[:-len(b"END\r\n")].decode().replace("\r\n", "\n")
+
+    @staticmethod
+    def end(run):
+        if run.poll() is None:
+            run.send_signal(signal.SIGTERM)
+        run.communicate(timeout=20)
 
     def test_a_prefix_that_is_no_folder_gets_one_line_of_advice(self):
         with open(os.path.join(self.dir, "a-file"), "w") as f:
