@@ -1,9 +1,15 @@
 #!/usr/bin/env python3
 """scripts/wine-install's own logic, without Wine: what it refuses before touching
 anything, the registry text it writes and announces, its copies, the exit status of each
-outcome, and how it finds a prefix's wineserver."""
+outcome with the port chosen in the port list, and how it finds a prefix's wineserver.
+
+The checks that file permissions decide run as a user to whom they apply: this one, or
+nobody when this is root. With --as-user only those cases run, and the file exits 77 (a
+CTest skip) when no such user can be had; with --not-as-user all the others run."""
 
 import datetime
+import functools
+import json
 import os
 import pty
 import re
@@ -13,10 +19,69 @@ import sys
 import tempfile
 import unittest
 
-from wine import checks, install, prefix, session
+import wine
+from wine import checks, install, prefix, registry, report, session
 from wine.install import OWN_MARKER as MARKER
 from wine.installer_run import Outcome
 from wine.user import Shown
+
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(wine.__file__)))
+# Root passes every access test, so these checks are asked as nobody.
+SWITCHES_TO_NOBODY = (["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"],
+                      ["runuser", "-u", "nobody", "--"])
+# Run by that user: the check named, and the effective uid it ran with.
+CHECK_AS_USER = """
+import json, os, sys
+from wine import checks
+from wine.install import OWN_MARKER
+what, path = sys.argv[1:]
+refusal = (checks.check_device(path, terminals=set()) if what == "device"
+           else checks.check_prefix(path, OWN_MARKER))
+print(json.dumps([os.geteuid(), refusal]))
+"""
+
+
+def as_user_command(argv):
+    return [sys.executable, "-P", *argv]
+
+
+@functools.cache
+def ordinary_user():
+    """(the words that run a command as a user to whom file permissions apply, that user's
+    uid): none needed when this is no root, else nobody's through setpriv or runuser; None
+    when root cannot switch (or nobody cannot run Python on this tree)."""
+    if os.geteuid() != 0:
+        return [], os.geteuid()
+    for switch in SWITCHES_TO_NOBODY:
+        if not shutil.which(switch[0]):
+            continue
+        try:
+            probe = subprocess.run(
+                switch + as_user_command(["-c", "import os, wine.checks; print(os.geteuid())"]),
+                env=dict(os.environ, PYTHONPATH=ROOT), cwd="/", stdin=subprocess.DEVNULL,
+                capture_output=True, text=True, timeout=60, check=False)
+        except (OSError, subprocess.SubprocessError):
+            continue
+        if probe.returncode == 0 and probe.stdout.strip().isdigit() and int(probe.stdout):
+            return switch, int(probe.stdout)
+    return None
+
+
+NO_ORDINARY_USER = ("this runs as root, and neither setpriv nor runuser could run "
+                    f"{sys.executable} on {ROOT} as nobody")
+
+
+def as_ordinary_user(test):
+    """Marks a case that needs a user to whom file permissions apply; it is skipped, never
+    passed, where none can be had."""
+    @functools.wraps(test)
+    def case(self):
+        if ordinary_user() is None:
+            self.skipTest(NO_ORDINARY_USER)
+        test(self)
+    case.as_ordinary_user = True
+    return case
 
 
 class Folder(unittest.TestCase):
@@ -33,6 +98,18 @@ class Folder(unittest.TestCase):
             f.write(data)
         return self.path(name)
 
+    def check_as_ordinary_user(self, what, path):
+        """check_device (what="device") or check_prefix ("prefix") as the ordinary user."""
+        switch, _ = ordinary_user()
+        done = subprocess.run(switch + as_user_command(["-c", CHECK_AS_USER, what, path]),
+                              env=dict(os.environ, PYTHONPATH=ROOT), cwd="/",
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                              timeout=60, check=False)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        euid, refusal = json.loads(done.stdout)
+        self.assertNotEqual(euid, 0, "the check ran as root, whom every access test lets by")
+        return refusal
+
 
 class DeviceChecks(Folder):
     def test_what_is_no_serial_line_is_refused_with_its_reason(self):
@@ -47,6 +124,8 @@ class DeviceChecks(Folder):
             (missing, f"{missing} does not exist: name the controller's serial device, "
                       "e.g. /dev/ttyUSB0"),
             ("/dev/tty\nUSB0", "'/dev/tty\\nUSB0' holds a line break, which no device path "
+                               "has and the registry cannot hold"),
+            ("/dev/tty\rUSB0", "'/dev/tty\\rUSB0' holds a line break, which no device path "
                                "has and the registry cannot hold"),
         ]
         for device, reason in cases:
@@ -67,6 +146,19 @@ class DeviceChecks(Folder):
         self.assertEqual(checks.check_device("/dev/tty", terminals=set()),
                          "/dev/tty is the terminal this command runs in, not the controller's "
                          "line: name the controller's serial device, e.g. /dev/ttyUSB0")
+
+    @as_ordinary_user
+    def test_a_line_the_user_may_not_open_is_refused(self):
+        controller, line = pty.openpty()
+        self.addCleanup(os.close, controller)
+        self.addCleanup(os.close, line)
+        name = os.ttyname(line)
+        # Only its group may use it, as with dialout's lines; the user is its owner (to whom
+        # 060 gives nothing) or nobody, outside its group.
+        os.chmod(name, 0o060)
+        self.assertEqual(self.check_as_ordinary_user("device", name),
+                         f"{name} cannot be opened for reading and writing: add yourself to its "
+                         "group (usually dialout) and log in again")
 
     def test_a_link_to_a_pseudo_terminal_counts(self):
         controller, line = pty.openpty()
@@ -116,6 +208,30 @@ class PrefixChecks(Folder):
         self.assertRegex(reason, rf"^{re.escape(self.path('theirs'))} belongs to \S+, and Wine "
                                  "runs only in a prefix of your own: run wine-install as \\S+, "
                                  "or set WINEPREFIX to a folder of yours$")
+
+    @as_ordinary_user
+    def test_registry_files_the_user_may_only_read_are_refused(self):
+        _, uid = ordinary_user()
+        os.chmod(self.dir, 0o755)  # so that nobody reaches the prefixes
+        cases = [
+            ("a", "user.reg", f"{self.path('a')}/user.reg cannot be read and written: Wine "
+                              "could not use this prefix; set WINEPREFIX to another folder"),
+            ("b", "system.reg", f"{self.path('b')}/system.reg cannot be read and written: Wine "
+                                "could not use this prefix; set WINEPREFIX to another folder"),
+            # The same prefix with every file writable: the refusals above are the mode's.
+            ("c", None, None),
+        ]
+        for folder, read_only, reason in cases:
+            with self.subTest(read_only=read_only):
+                self.write(f"{folder}/system.reg", b"WINE REGISTRY Version 2\n#arch=win32\n")
+                self.write(f"{folder}/user.reg", b"WINE REGISTRY Version 2\n")
+                self.write(f"{folder}/userdef.reg", b"WINE REGISTRY Version 2\n")
+                for name in ("", "system.reg", "user.reg", "userdef.reg"):
+                    os.chown(self.path(folder, name), uid, -1)
+                if read_only:
+                    os.chmod(self.path(folder, read_only), 0o444)
+                self.assertEqual(self.check_as_ordinary_user("prefix", self.path(folder)),
+                                 reason)
 
     def test_wine_update_is_foreseen_from_the_timestamp(self):
         inf = self.write("wine.inf", b"")
@@ -284,6 +400,29 @@ class ExitStatus(unittest.TestCase):
                 self.assertEqual(install.verdict(result, device, picked), (status, words))
 
 
+class PortPicked(Folder):
+    def test_the_port_chosen_in_the_port_list_is_named(self):
+        # Joystick 1's OEM configuration record as OK in the port list leaves it for COM3:
+        # 2000, 60000, eight 0xFF bytes, "COM3" and its NUL, then the axis letters.
+        record = ("d0,07,00,00,60,ea,00,00,ff,ff,ff,ff,ff,ff,ff,ff,"
+                  "43,4f,4d,33,00,58,59,5a,52,55,56,00")
+        hive = registry.Hive(self.write("after.reg", (
+            "REGEDIT4\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\MediaResources\\Joystick"
+            "\\DINPUT.DLL\\JoystickSettings\\Tessaline]\r\n"
+            f'"Joystick1OEMConfiguration"=hex:{record}\r\n\r\n').encode()), regedit4=True)
+        refused = Shown("Com Port Configuration", "COM2 could not be configured")
+        cases = [
+            ("the port list, OK", (PORTS,), hive, "COM3"),
+            ("the port list, then a message box", (PORTS, refused), hive, "COM2"),
+            ("the controller found", (RESULT,), hive, None),
+            ("the port list, no registry read back", (PORTS,), None, None),
+        ]
+        for what, shown, read_back, picked in cases:
+            with self.subTest(what):
+                self.assertEqual(report.port_picked(list(shown), read_back), picked)
+
+
 class PreparationFailures(unittest.TestCase):
     def test_a_program_stopped_at_its_time_out_is_not_said_to_have_failed_with_none(self):
         self.assertEqual(install.how_it_failed(None, 300),
@@ -329,5 +468,20 @@ class WineserverFolders(Folder):
         self.assertTrue(session.server_running(self.path("prefix")))
 
 
+def cases_as_ordinary_user(wanted):
+    """The names of the cases that do (wanted) or do not need an ordinary user."""
+    loader = unittest.TestLoader()
+    return [f"{cls.__name__}.{name}" for cls in globals().values()
+            if isinstance(cls, type) and issubclass(cls, unittest.TestCase)
+            for name in loader.getTestCaseNames(cls)
+            if getattr(getattr(cls, name), "as_ordinary_user", False) == wanted]
+
+
 if __name__ == "__main__":
+    if sys.argv[1:2] in (["--as-user"], ["--not-as-user"]):
+        wanted = sys.argv.pop(1) == "--as-user"
+        if wanted and ordinary_user() is None:
+            print(f"skipped: {NO_ORDINARY_USER}", file=sys.stderr)
+            sys.exit(77)
+        unittest.main(defaultTest=cases_as_ordinary_user(wanted))
     unittest.main()

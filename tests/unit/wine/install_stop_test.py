@@ -7,6 +7,7 @@ import contextlib
 import fcntl
 import os
 import pty
+import re
 import shutil
 import signal
 import subprocess
@@ -16,24 +17,32 @@ import time
 import unittest
 
 import wine
+from wine.install import OWN_MARKER
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(wine.__file__)))
 # The stand-ins note their process id and wait, as a Wine program that takes its time;
-# wineserver -w returns at once, as it does when the session has ended.
+# wineserver -w returns at once, as it does when the session has ended, unless the test
+# holds the session open (hold-session), as Wine programs it did not start would.
 STAND_INS = {
     "wine": '#!/bin/sh\n[ "$1" = --version ] && { echo wine-8.0; exit 0; }\n'
             'printf "%s\\n" "wine $*" >> "$FAKE_DIR/calls"\n'
             '[ -n "$FAKE_WINE_FAILS" ] && exit 1\necho $$ > "$FAKE_DIR/running.pid"\n'
             "exec sleep 60\n",
     # Wine writes the prefix's .update-timestamp before it has made the prefix, and takes
-    # a prefix with one as made.
+    # a prefix with one as made. FAKE_WINEBOOT_ENDS: it makes the prefix's system.reg and
+    # ends, as Wine does, so that the run goes on to import its keys.
     "wineboot": '#!/bin/sh\necho "wineboot $*" >> "$FAKE_DIR/calls"\n'
                 '[ -e "$WINEPREFIX/.update-timestamp" ] && echo "wineboot: a made prefix" '
                 '>> "$FAKE_DIR/calls"\n'
                 'mkdir -p "$WINEPREFIX/drive_c/windows"\n'
                 'echo 1676758571 > "$WINEPREFIX/.update-timestamp"\n'
+                '[ -n "$FAKE_WINEBOOT_ENDS" ] && { printf "WINE REGISTRY Version 2\\n'
+                '#arch=win32\\n" > "$WINEPREFIX/system.reg"; exit 0; }\n'
                 'echo $$ > "$FAKE_DIR/running.pid"\nexec sleep 60\n',
-    "wineserver": '#!/bin/sh\necho "wineserver $*" >> "$FAKE_DIR/calls"\nexit 0\n',
+    "wineserver": '#!/bin/sh\necho "wineserver $*" >> "$FAKE_DIR/calls"\n'
+                  'if [ "$1" = -w ] && [ -e "$FAKE_DIR/hold-session" ]; then\n'
+                  '  echo $$ > "$FAKE_DIR/session-held"\n'
+                  '  while [ -e "$FAKE_DIR/hold-session" ]; do sleep 0.05; done\nfi\nexit 0\n',
 }
 REGISTRY = {"system.reg": b"WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n"
                           b"#arch=win32\n",
@@ -54,11 +63,18 @@ class StandInRun(unittest.TestCase):
         self.exe = os.path.join(self.dir, "gyrsetup.exe")
         with open(self.exe, "wb") as f:
             f.write(b"MZ")
-        controller, line = pty.openpty()
-        self.addCleanup(os.close, controller)
-        self.addCleanup(os.close, line)
-        self.device = os.ttyname(line)
+        self.controller, self.line = pty.openpty()
+        self.addCleanup(os.close, self.controller)
+        self.addCleanup(os.close, self.line)
+        self.device = os.ttyname(self.line)
         self.prefix = os.path.join(self.dir, "prefix")
+
+    def clear(self):
+        """Back to no prefix and no stand-in called, for the next case of a table."""
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        for name in ("calls", "running.pid", "session-held"):
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(os.path.join(self.dir, name))
 
     def user_prefix(self):
         os.makedirs(self.prefix)
@@ -66,17 +82,18 @@ class StandInRun(unittest.TestCase):
             with open(os.path.join(self.prefix, name), "wb") as f:
                 f.write(data)
 
-    def start(self, prefix=None, **extra):
+    def start(self, prefix=None, stdout=subprocess.PIPE, new_session=False, **extra):
         env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
         env.update(PATH=self.bin + os.pathsep + env["PATH"], PYTHONPATH=ROOT,
                    WINEPREFIX=prefix or self.prefix, FAKE_DIR=self.dir, **extra)
         return subprocess.Popen([sys.executable, "-P", "-m", "wine.install", "--exe", self.exe,
                                  self.device], env=env, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                cwd=self.dir)
+                                stdout=stdout, stderr=subprocess.PIPE, text=True,
+                                cwd=self.dir, start_new_session=new_session)
 
-    def wait_for_stand_in(self, run):
-        path = os.path.join(self.dir, "running.pid")
+    def wait_for(self, run, name):
+        """The process id a stand-in notes in the file of this name once it runs."""
+        path = os.path.join(self.dir, name)
         deadline = time.monotonic() + 20
         while time.monotonic() < deadline and run.poll() is None:
             with contextlib.suppress(FileNotFoundError), open(path) as f:
@@ -84,11 +101,23 @@ class StandInRun(unittest.TestCase):
                 if text.endswith("\n"):
                     return int(text)
             time.sleep(0.02)
-        self.fail(f"no stand-in started: {run.communicate()}")
+        self.fail(f"no stand-in noted {name}: {run.communicate()}")
 
-    def stop(self, run, sig):
-        stand_in = self.wait_for_stand_in(run)
-        run.send_signal(sig)
+    def stop(self, run, sig, again=None):
+        """Sends sig once a stand-in runs. again: a second signal, sent while the run's
+        clean-up waits for the session's end, which the stand-in wineserver holds until then."""
+        stand_in = self.wait_for(run, "running.pid")
+        hold = os.path.join(self.dir, "hold-session")
+        if again:
+            open(hold, "w").close()
+        try:
+            run.send_signal(sig)
+            if again:
+                self.wait_for(run, "session-held")
+                run.send_signal(again)
+        finally:
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(hold)
         out, err = run.communicate(timeout=20)
         return stand_in, out, err
 
@@ -108,18 +137,19 @@ def alive(pid):
 
 class Stopped(StandInRun):
     def test_a_reused_prefix_stopped_while_its_registry_is_changed(self):
-        for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143), (signal.SIGHUP, 129)):
-            with self.subTest(signal=sig.name):
-                shutil.rmtree(self.prefix, ignore_errors=True)
-                for name in ("calls", "running.pid"):
-                    if os.path.exists(os.path.join(self.dir, name)):
-                        os.unlink(os.path.join(self.dir, name))
+        cases = [(signal.SIGINT, None, 130), (signal.SIGTERM, None, 143),
+                 (signal.SIGHUP, None, 129),
+                 # Ctrl-C again while it cleans up: the clean-up goes on to its end.
+                 (signal.SIGINT, signal.SIGINT, 130)]
+        for sig, again, status in cases:
+            with self.subTest(signal=sig.name, again=again and again.name):
+                self.clear()
                 self.user_prefix()
                 bystander = subprocess.Popen(["sleep", "60"], start_new_session=True)
                 self.addCleanup(bystander.wait)
                 self.addCleanup(bystander.kill)
                 run = self.start()
-                regedit, out, err = self.stop(run, sig)
+                regedit, out, err = self.stop(run, sig, again)
                 self.assertEqual(run.returncode, status, out + err)
                 self.assertNotIn("Traceback", err)
                 self.assertFalse(alive(regedit), "the regedit this run started still runs")
@@ -143,25 +173,39 @@ class Stopped(StandInRun):
                                   restore[0])
 
     def test_a_prefix_stopped_while_being_made_stays_this_commands_own(self):
-        run = self.start()
-        wineboot, out, err = self.stop(run, signal.SIGINT)
-        self.assertEqual(run.returncode, 130, out + err)
-        self.assertNotIn("Traceback", err)
-        self.assertFalse(alive(wineboot))
-        self.assertEqual(out.splitlines()[-1],
-                         f"wine-install: {self.prefix} was being made by this run and is not "
-                         "finished: run wine-install again to finish it, or remove it: rm -rf "
-                         f"{self.prefix}")
-        self.assertFalse(os.path.exists(os.path.join(self.prefix, "system.reg")))
-        # The next run finishes it: Wine makes the prefix again, and nothing is copied.
-        os.unlink(os.path.join(self.dir, "running.pid"))
-        again = self.start()
-        _, out, err = self.stop(again, signal.SIGINT)
-        self.assertIn(f"wine-install: making a 32-bit Wine prefix in {self.prefix} (a minute or "
-                      "two)", out.splitlines())
-        self.assertNotIn("copied", out)
-        self.assertEqual(self.calls(), ["wineboot -i", "wineserver -w", "wineboot -i",
-                                        "wineserver -w"])
+        cases = [
+            # Stopped in wineboot: no system.reg yet.
+            ("while Wine makes it", {}, False, ["wineboot -i", "wineserver -w"]),
+            # Stopped in regedit: Wine has written system.reg, as in any prefix of the user's.
+            ("while its keys are imported", {"FAKE_WINEBOOT_ENDS": "1"}, True,
+             ["wineboot -i", "wine regedit /S machine.reg", "wineserver -w"]),
+        ]
+        for when, extra, registry_made, calls in cases:
+            with self.subTest(when):
+                self.clear()
+                run = self.start(**extra)
+                stand_in, out, err = self.stop(run, signal.SIGINT)
+                self.assertEqual(run.returncode, 130, out + err)
+                self.assertNotIn("Traceback", err)
+                self.assertFalse(alive(stand_in))
+                self.assertEqual(out.splitlines()[-1],
+                                 f"wine-install: {self.prefix} was being made by this run and is "
+                                 "not finished: run wine-install again to finish it, or remove "
+                                 f"it: rm -rf {self.prefix}")
+                self.assertEqual(os.path.exists(os.path.join(self.prefix, "system.reg")),
+                                 registry_made)
+                self.assertTrue(os.path.exists(os.path.join(self.prefix, OWN_MARKER)))
+                # The next run finishes it: Wine makes the prefix again, and nothing is copied.
+                os.unlink(os.path.join(self.dir, "running.pid"))
+                again = self.start(**extra)
+                _, out, err = self.stop(again, signal.SIGINT)
+                self.assertIn(f"wine-install: making a 32-bit Wine prefix in {self.prefix} (a "
+                              "minute or two)", out.splitlines())
+                self.assertNotIn("copied", out)
+                self.assertEqual([n for n in os.listdir(self.prefix)
+                                  if ".before-wine-install-" in n], [])
+                self.assertEqual([re.sub(r"Z:\\\S*\\(machine\.reg)$", r"\1", call)
+                                  for call in self.calls()], calls + calls)
 
 
 class Failed(StandInRun):
@@ -196,6 +240,37 @@ class Refused(StandInRun):
                "end, then run wine-install again\n", ""))
         self.assertEqual(sorted(os.listdir(self.prefix)), before)
         self.assertFalse(os.path.exists(os.path.join(self.dir, "calls")))
+
+    def test_a_device_the_command_writes_its_output_to_is_refused(self):
+        # With no controlling terminal (a new session, as from a service or setsid), the
+        # command's own terminal shows only as the device its output goes to.
+        run = self.start(stdout=self.line, new_session=True)
+        self.addCleanup(self.end, run)
+        try:
+            run.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.fail(f"DEVICE was taken and the run went on: {self.terminal_output()!r}")
+        self.assertEqual((run.returncode, self.terminal_output(), run.stderr.read()), (
+            2, f"wine-install: {self.device} is the terminal this command runs in, not the "
+               "controller's line: name the controller's serial device, e.g. /dev/ttyUSB0\n",
+            ""))
+        self.assertFalse(os.path.exists(self.prefix))
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "calls")))
+
+    def terminal_output(self):
+        """What was written to the pseudo-terminal so far: a mark written after it comes
+        out behind it."""
+        os.write(self.line, b"END\n")
+        data = b""
+        while not data.endswith(b"END\r\n"):
+            data += os.read(self.controller, 4096)
+        return data[:-len(b"END\r\n")].decode().replace("\r\n", "\n")
+
+    @staticmethod
+    def end(run):
+        if run.poll() is None:
+            run.send_signal(signal.SIGTERM)
+        run.communicate(timeout=20)
 
     def test_a_prefix_that_is_no_folder_gets_one_line_of_advice(self):
         with open(os.path.join(self.dir, "a-file"), "w") as f:
