@@ -6,6 +6,7 @@
 """
 
 import argparse
+import contextlib
 import dataclasses
 import os
 import re
@@ -359,6 +360,10 @@ def run(scenario, paths, keep, deadline):
           f"{ {p: outcome.queries(p) for p in outcome.simulator_logs} }")
     for shot in outcome.screenshots:
         print(f"  screenshot {shot}")
+    with contextlib.suppress(OSError):
+        print("  phases: " + ", ".join(f"{name} {seconds:.1f} s" for name, _, seconds in
+                                        session.read_phases(os.path.join(outcome.work_dir,
+                                                                         "phases.tsv"))))
     if problems:
         print(f"  work directory kept: {outcome.work_dir}")
         for p in problems:

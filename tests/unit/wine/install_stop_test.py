@@ -101,7 +101,11 @@ class StandInRun(unittest.TestCase):
                 if text.endswith("\n"):
                     return int(text)
             time.sleep(0.02)
-        self.fail(f"no stand-in noted {name}: {run.communicate()}")
+        if run.poll() is None:
+            # Still running with no stand-in noted: stopped (it ends what it started), so
+            # that its output can be shown without waiting for it.
+            run.terminate()
+        self.fail(f"no stand-in noted {name}: {run.communicate(timeout=30)}")
 
     def stop(self, run, sig, again=None):
         """Sends sig once a stand-in runs. again: a second signal, sent while the run's
