@@ -3,16 +3,16 @@
 path of the last whole CTest run.
 
     python3 bench/test_times.py [--build build/native] scenario NAME
-    python3 bench/test_times.py [--build build/native] run [-j JOBS]
+    python3 bench/test_times.py [--build build/native] run
 
 scenario: the phases the harness timed as the scenario last ran (the phases.tsv of its
 work folder), in order, with their share of the whole.
 
-run: each test's time as CTest recorded it (Testing/Temporary/LastTest.log), the tests
-that must run first (CTest's fixtures, from ctest --show-only=json-v1), and from these: the
-total per label, the longest chain of tests that wait on each other, and the run laid out
-on JOBS lanes the way CTest starts tests (the longest ready test first), whose last lane to
-end is the run's critical path. scripts/test notes the run's wall time beside it.
+run: each test's time as CTest printed it in the last scripts/test (build/native/
+ctest-output.log), with the order it started and ended them in, and the tests that must run
+first (CTest's fixtures, from ctest --show-only=json-v1): the total per label, the longest
+tests, the longest chain of tests that wait on each other's fixtures, and the critical path,
+from the test that ended last back through the test whose end let each one start.
 """
 
 import argparse
@@ -54,21 +54,29 @@ def print_scenario(build, name):
           f"{100 * (total - covered) / total:>7.0f}%")
 
 
-def recorded_times(build):
-    """{test name: seconds} from CTest's log of the last run."""
-    path = os.path.join(build, "Testing", "Temporary", "LastTest.log")
-    times, current = {}, None
+def recorded_run(build):
+    """The last run as CTest told it (the ctest-output.log scripts/test keeps): each test's
+    start and end, rebuilt from the order of CTest's lines (a test starts when the test
+    whose end CTest printed last ended). Returns (path, {name: (start, end)}, {name: the
+    test whose end let it start, or None})."""
+    path = os.path.join(build, "ctest-output.log")
+    if not os.path.exists(path):
+        sys.exit(f"no {path}: run the tests with scripts/test first")
+    clock, last_ended = 0.0, None
+    started, spans, after = {}, {}, {}
     with open(path, errors="replace") as f:
         for line in f:
-            started = re.match(r"\d+/\d+ Test: (.+)$", line.rstrip("\n"))
-            if started:
-                current = started[1]
+            start = re.match(r"\s+Start\s+\d+: (\S+)", line)
+            if start:
+                started[start[1]] = clock
+                after[start[1]] = last_ended
                 continue
-            took = re.match(r"Test time =\s*([0-9.]+) sec", line)
-            if took and current:
-                times[current] = float(took[1])
-                current = None
-    return path, times
+            end = re.match(r"\s*\d+/\d+ Test\s+#\d+: (\S+) .*?([0-9.]+) sec", line)
+            if end and end[1] in started:
+                ended = started[end[1]] + float(end[2])
+                spans[end[1]] = (started[end[1]], ended)
+                clock, last_ended = max(clock, ended), end[1]
+    return path, spans, after
 
 
 def test_graph(build):
@@ -79,7 +87,9 @@ def test_graph(build):
     props = {}
     for test in listing["tests"]:
         values = {p["name"]: p["value"] for p in test.get("properties", [])}
-        props[test["name"]] = values
+        # A value-parameterised case's name ends in "  # GetParam() = ...", which CTest's
+        # lines leave out.
+        props[test["name"].split("  #")[0].strip()] = values
     setups = collections.defaultdict(list)
     for name, values in props.items():
         for fixture in values.get("FIXTURES_SETUP", []):
@@ -104,65 +114,48 @@ def longest_chain(graph, times):
     return max((chain(n) for n in graph if n in times), key=lambda c: c[0])
 
 
-def lay_out(graph, times, jobs):
-    """The run on JOBS lanes: each free lane takes the longest test whose fixtures are
-    done. Returns (end, {name: (start, end, lane)})."""
-    pending = {n for n in graph if n in times}
-    done_at, placed = {}, {}
-    lanes = [0.0] * jobs
-    while pending:
-        lane = min(range(jobs), key=lambda i: lanes[i])
-        now = lanes[lane]
-        ready = [n for n in pending
-                 if all(w in done_at and done_at[w] <= now for w in graph[n][1] if w in times)]
-        if not ready:
-            # Wait for the next test to end elsewhere.
-            later = [t for t in done_at.values() if t > now] + [t for t in lanes if t > now]
-            lanes[lane] = min(later)
-            continue
-        name = max(ready, key=lambda n: times[n])
-        pending.discard(name)
-        placed[name] = (now, now + times[name], lane)
-        done_at[name] = lanes[lane] = now + times[name]
-    return max(lanes), placed
-
-
-def print_run(build, jobs):
-    path, times = recorded_times(build)
+def print_run(build):
+    path, spans, after = recorded_run(build)
     graph = test_graph(build)
-    times = {n: t for n, t in times.items() if n in graph}
+    times = {n: end - start for n, (start, end) in spans.items()}
     if not times:
         sys.exit(f"no test times in {path}: run the tests first (scripts/test)")
     total = sum(times.values())
-    print(f"{len(times)} tests as CTest last recorded them ({path}): {total:.0f} s of test "
-          f"time in all")
+    end = max(e for _, e in spans.values())
+    print(f"{len(times)} tests as CTest last ran them ({path}): {total:.0f} s of test time, "
+          f"{end:.0f} s from the first start to the last end")
     by_label = collections.defaultdict(float)
     for name, seconds in times.items():
-        labels = graph[name][0] or ["(none)"]
-        by_label[labels[-1] if "e2e" not in labels else "e2e"] += seconds
+        labels = graph.get(name, ([], []))[0] or ["(none)"]
+        by_label[next((l for l in ("e2e", "asan", "fuzz", "pe", "dist") if l in labels),
+                      labels[-1])] += seconds
     for label, seconds in sorted(by_label.items(), key=lambda item: -item[1]):
         print(f"  {label:<10}{seconds:>8.0f} s")
     print("\nthe longest tests:")
     for name, seconds in sorted(times.items(), key=lambda item: -item[1])[:8]:
         print(f"  {seconds:>7.1f} s  {name}")
-    length, chain = longest_chain(graph, times)
-    print(f"\nthe longest chain of tests that wait on each other ({length:.0f} s):")
-    print("  " + " -> ".join(f"{n} ({times[n]:.0f} s)" for n in chain))
-    end, placed = lay_out(graph, times, jobs)
-    print(f"\non {jobs} lanes, started as CTest starts them, the run takes about {end:.0f} s "
-          f"(at best {max(total / jobs, length):.0f} s: the total over the lanes, or the "
-          "longest chain)")
-    last = max(placed.values(), key=lambda p: p[1])[2]
-    path_tests = sorted((p[0], n) for n, p in placed.items() if p[2] == last)
-    print(f"its critical path, the lane that ends last ({len(path_tests)} tests):")
-    wall_file = os.path.join(build, "ctest-wall-seconds")
-    for start, name in path_tests:
-        if times[name] >= 1 or name.startswith("e2e"):
-            print(f"  {start:>6.0f} s  {times[name]:>6.1f} s  {name}")
-    short = [n for _, n in path_tests if times[n] < 1 and not n.startswith("e2e")]
+    known = {n: g for n, g in graph.items() if n in times}
+    if known:
+        length, chain = longest_chain(known, times)
+        print(f"\nthe longest chain of tests that wait on each other's fixtures ({length:.0f} s):")
+        print("  " + " -> ".join(f"{n} ({times[n]:.0f} s)" for n in chain))
+    # The critical path: from the test that ended last, back through the test whose end
+    # let each one start.
+    path_tests, name = [], max(spans, key=lambda n: spans[n][1])
+    while name is not None:
+        path_tests.append(name)
+        name = after.get(name)
+    path_tests.reverse()
+    print(f"\nthe critical path ({len(path_tests)} tests, each started when the one before "
+          "it ended):")
+    for name in path_tests:
+        if times[name] >= 1:
+            print(f"  {spans[name][0]:>6.0f} s  {times[name]:>6.1f} s  {name}")
+    short = [n for n in path_tests if times[n] < 1]
     if short:
         print(f"  and {len(short)} tests of under a second each "
               f"({sum(times[n] for n in short):.1f} s)")
+    wall_file = os.path.join(build, "ctest-wall-seconds")
     if os.path.exists(wall_file):
         with open(wall_file) as f:
             print(f"\nthe run's wall time, as scripts/test measured it: {f.read().strip()} s")
@@ -174,14 +167,13 @@ def main():
     sub = parser.add_subparsers(dest="command", required=True)
     one = sub.add_parser("scenario", help="the phases of one end-to-end scenario")
     one.add_argument("name")
-    whole = sub.add_parser("run", help="the critical path of the last CTest run")
-    whole.add_argument("-j", "--jobs", type=int, default=os.cpu_count() or 1)
+    sub.add_parser("run", help="the critical path of the last CTest run")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     if args.command == "scenario":
         print_scenario(build, args.name)
     else:
-        print_run(build, args.jobs)
+        print_run(build)
     return 0
 
 

@@ -18,7 +18,10 @@ import sys
 import tempfile
 import time
 
-WINE_OVERRIDES = "mscoree,mshtml="
+# No Mono or Gecko installer, and no menu builder: every session start would otherwise run
+# winemenubuilder, which writes the host's desktop menus and, under qemu-i386, costs a
+# second of CPU for nothing the installer needs.
+WINE_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 # How long a program's process group gets after SIGTERM before SIGKILL.
 TERM_GRACE = 2
 

@@ -48,11 +48,20 @@ def registry_problems(hive):
 
 
 def run_script(argv, env, output_path, timeout=600):
+    """The script's exit code (None when it was stopped at the time-out) and its output."""
+    owned = session.Owned()
     with open(output_path, "wb") as out:
-        result = subprocess.run([SCRIPT] + argv, env=env, stdin=subprocess.DEVNULL, stdout=out,
-                                stderr=subprocess.STDOUT, timeout=timeout, check=False)
+        proc = owned.popen([SCRIPT] + argv, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                           stderr=subprocess.STDOUT)
+    try:
+        rc = proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        rc = None
+        state = owned.stop(proc, "wine-install", output_path + ".stuck")
+        print(f"wine-install {' '.join(argv)} did not end within {timeout} s and was stopped "
+              f"(the state of its stuck processes: {state})")
     with open(output_path, errors="replace") as f:
-        return result.returncode, f.read()
+        return rc, f.read()
 
 
 def snapshot(prefix):
@@ -119,8 +128,7 @@ def reuse_problems(args, work, prefix, link, env, pid_file):
     if f'wine-install:   sets HKLM\\Software\\Wine\\Ports: "COM1"="{link}" (as it is already)' \
             not in output.splitlines() or "AppDefaults\\gyrsetup.exe" not in output:
         problems.append("the run did not say what it changes")
-    sleeper.kill()
-    sleeper.wait()
+    session.end_groups([sleeper], grace=0)
 
     # A Wine program of the user's that waits for input.
     wine_env = session.base_environment(prefix, None)
@@ -167,7 +175,8 @@ def interrupt_problems(args, work, prefix, link, env):
     earlier = newest_logs(prefix)
     with open(output_path, "wb") as out:
         run = subprocess.Popen([SCRIPT, "--exe", args.exe, link], env=env,
-                               stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+                               stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                               start_new_session=True)
     try:
         # Stopped once the installer has begun to open COM1: it is running, mid-probe.
         deadline = time.monotonic() + 180
@@ -194,8 +203,7 @@ def interrupt_problems(args, work, prefix, link, env):
         took = time.monotonic() - sent
     finally:
         if run.poll() is None:
-            run.kill()
-            run.wait()
+            session.end_groups([run])
     with open(output_path, errors="replace") as f:
         output = f.read()
     print(output)
