@@ -22,7 +22,7 @@ from wine.session import WineError
 
 TEMPLATE_NAME = "template-prefix"
 # Bump when the template's contents change, so that an old one is made anew.
-TEMPLATE_STAMP = "gyr-template 5"
+TEMPLATE_STAMP = "gyr-template 6"
 # Wine answers as Windows 95 (REG_SZ values stored at their text length plus one,
 # installable drivers found through SYSTEM.INI), not as its default Windows 7.
 WINDOWS_VERSION = "win95"
@@ -53,6 +53,13 @@ TEMPLATE_SETTINGS = (
     "\"Managed\"=\"N\"\r\n\r\n"
     "[HKEY_CURRENT_USER\\Control Panel\\Colors]\r\n"
     + "".join(f"\"{name}\"=\"{rgb}\"\r\n" for name, rgb in WINDOWS_95_COLOURS)
+    + "\r\n"
+    # Windows 95 has none of NT's services. Wine starts these at every session start (an
+    # event log, network drivers, Plug and Play), each a process that under qemu-i386 costs
+    # about a second of CPU; the installer and its test machine use none of them.
+    + "".join(f"[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\{name}]\r\n"
+              f"\"Start\"=dword:{start:08x}\r\n\r\n"
+              for name, start in (("Eventlog", 4), ("NDIS", 4), ("nsiproxy", 4), ("PlugPlay", 3)))
 )
 # Wine's own fonts (Marlett draws the caption buttons, Tahoma and MS Sans Serif the dialogs).
 # Debian's Wine 8 looks for them in "Z:\usr\share\wine\../fonts", a path its file
