@@ -81,8 +81,8 @@ def run(owned, env, argv, *, cwd, work_dir, play, artifacts, timeout, end_sessio
         else:
             state = owned.stop(program, "gyrsetup.exe", os.path.join(work_dir, "gyrsetup.stuck"))
             outcome.user_problems.append(
-                f"the installer did not exit within {timeout} s of its last window; it was "
-                "stopped" + (f" (its processes' state: {state})" if state else ""))
+                "the installer did not exit; killed" +
+                (f" after {timeout} s (the state of its processes: {state})" if state else ""))
     if listener is not None:
         with phases("listener stop"):
             listener.finish(outcome)
