@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The paths a Wine session hands out stay short however deep the build tree sits.
+"""The paths a Wine session hands out stay short however deep the build tree sits, and a
+run's prefix copy writes only its own files.
 
 A socket path holds at most 107 bytes and the Windows side reads file names into MAX_PATH
 (260) buffers. These cases need no Wine: they prepare a session's folders in a deep tree,
@@ -14,6 +15,7 @@ import stat
 import tempfile
 import unittest
 
+from wine import prefix
 from wine import test_machine as machine
 from wine.prefix import windows_path
 
@@ -108,6 +110,64 @@ class SessionPathTest(unittest.TestCase):
         self.addCleanup(second.close)
         self.assertFalse(os.path.exists(short))
         self.assertNotEqual(second.short, short)
+
+
+class TemplateCopyTest(unittest.TestCase):
+    """A run's prefix shares the template's system folder and writes only its own files."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="template-copy-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.template = os.path.join(self.dir, "template")
+        self.files = {"system.reg": b"WINE REGISTRY Version 2\n", "user.reg": b"user\n",
+                      "wineserver": b"name\n", "drive_c/windows/system.ini": b"[drivers]\r\n",
+                      "drive_c/windows/system32/kernel32.dll": b"MZ kernel32",
+                      "drive_c/windows/system32/drivers/mountmgr.sys": b"MZ mountmgr"}
+        for rel, data in self.files.items():
+            path = os.path.join(self.template, rel)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+        os.makedirs(os.path.join(self.template, "dosdevices"))
+        os.symlink("../drive_c", os.path.join(self.template, "dosdevices", "c:"))
+        self.sums = os.path.join(self.dir, "sums")
+        prefix.write_shared_sums(self.template, self.sums)
+
+    def test_writes_in_place_to_a_copy_leave_the_template_as_it_was(self):
+        copy = os.path.join(self.dir, "copy")
+        prefix.copy_template(self.template, copy)
+        # Wine and the harness rewrite these in place: the hives, the .ini files, the
+        # wineserver file; and they relink ports.
+        for rel in ("system.reg", "user.reg", "wineserver", "drive_c/windows/system.ini"):
+            with open(os.path.join(copy, rel), "ab") as f:
+                f.write(b"written by the run\n")
+        os.unlink(os.path.join(copy, "dosdevices", "c:"))
+        os.symlink("/tmp", os.path.join(copy, "dosdevices", "c:"))
+        for rel, data in self.files.items():
+            with open(os.path.join(self.template, rel), "rb") as f:
+                self.assertEqual(f.read(), data, rel)
+        self.assertEqual(os.readlink(os.path.join(self.template, "dosdevices", "c:")),
+                         "../drive_c")
+        self.assertEqual(prefix.changed_shared_files(self.template, self.sums), [])
+
+    def test_the_system_folder_is_shared_read_only_and_a_change_to_it_is_seen(self):
+        copy = os.path.join(self.dir, "copy")
+        prefix.copy_template(self.template, copy)
+        for rel in ("drive_c/windows/system32/kernel32.dll",
+                    "drive_c/windows/system32/drivers/mountmgr.sys"):
+            shared, own = os.stat(os.path.join(self.template, rel)), os.stat(os.path.join(copy, rel))
+            self.assertEqual((shared.st_dev, shared.st_ino), (own.st_dev, own.st_ino), rel)
+            self.assertEqual(own.st_mode & 0o222, 0, f"{rel} is writable")
+        for rel in ("system.reg", "drive_c/windows/system.ini"):
+            self.assertNotEqual(os.stat(os.path.join(self.template, rel)).st_ino,
+                                os.stat(os.path.join(copy, rel)).st_ino, rel)
+        # As root the read-only mode stops nothing: the checksums are what tells.
+        dll = os.path.join(copy, "drive_c", "windows", "system32", "kernel32.dll")
+        os.chmod(dll, 0o644)
+        with open(dll, "ab") as f:
+            f.write(b"patched")
+        self.assertEqual(prefix.changed_shared_files(self.template, self.sums),
+                         ["drive_c/windows/system32/kernel32.dll: its bytes changed"])
 
 
 if __name__ == "__main__":
