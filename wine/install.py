@@ -163,15 +163,6 @@ def verdict(outcome, device, picked=None):
     return WINE_FAILED, "the installer showed no window"
 
 
-def how_it_failed(rc, timeout, state=None):
-    """What became of a Wine program that did not succeed, as run_to_files tells it; state:
-    where the state of its stuck processes was saved before they were stopped."""
-    if rc is not None:
-        return f"failed ({rc})"
-    return f"did not end within {timeout} s and was stopped" + (
-        f" (the state of its stuck processes: {state})" if state else "")
-
-
 class PrefixBusy(Exception):
     pass
 
@@ -263,21 +254,13 @@ class Run:
             # stopped in as made: without it, Wine makes the whole prefix again.
             with contextlib.suppress(FileNotFoundError):
                 os.unlink(os.path.join(self.prefix, prefixes.UPDATE_TIMESTAMP))
-            rc = self.owned.run_to_files(["wineboot", "-i"], self.env, log_path,
-                                         timeout=WINEBOOT_TIMEOUT, cwd=self.logs)
-            if rc != 0:
-                raise WineError(f"wineboot -i "
-                                f"{how_it_failed(rc, WINEBOOT_TIMEOUT, self.owned.last_state)}; "
-                                 f"see {log_path}")
+            self.owned.step(["wineboot", "-i"], self.env, log_path, WINEBOOT_TIMEOUT,
+                            "wineboot -i", cwd=self.logs)
         settings = os.path.join(self.logs, "machine.reg")
         with open(settings, "w", newline="") as f:
             f.write(machine_reg(self.device))
-        rc = self.owned.run_to_files(["wine", "regedit", "/S", prefixes.windows_path(settings)],
-                                     self.env, log_path, timeout=IMPORT_TIMEOUT, cwd=self.logs)
-        if rc != 0:
-            raise WineError(f"regedit of {settings} "
-                            f"{how_it_failed(rc, IMPORT_TIMEOUT, self.owned.last_state)}; "
-                            f"see {log_path}")
+        self.owned.step(["wine", "regedit", "/S", prefixes.windows_path(settings)], self.env,
+                        log_path, IMPORT_TIMEOUT, f"regedit of {settings}", cwd=self.logs)
         prefixes.install_wine_fonts(self.prefix, keep_existing=True)
         if not self.wait_for_session_end(self.env, log_path, 60):
             raise PrefixBusy(f"Wine programs are running in {self.prefix}: close them, then "

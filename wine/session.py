@@ -243,7 +243,7 @@ def how_it_ended(what, rc, timeout, out_path, state=None):
         if state:
             text += f" (the state of its stuck processes: {state})"
     else:
-        text = f"{what} failed (exit code {rc})"
+        text = f"{what} failed ({rc})"
     return f"{text}; see {out_path}"
 
 

@@ -425,9 +425,10 @@ class PortPicked(Folder):
 
 class PreparationFailures(unittest.TestCase):
     def test_a_program_stopped_at_its_time_out_is_not_said_to_have_failed_with_none(self):
-        self.assertEqual(install.how_it_failed(None, 300),
-                         "did not end within 300 s and was stopped")
-        self.assertEqual(install.how_it_failed(3, 300), "failed (3)")
+        self.assertEqual(session.how_it_ended("wineboot -i", None, 300, "prepare.log"),
+                         "wineboot -i did not end within 300 s and was stopped; see prepare.log")
+        self.assertEqual(session.how_it_ended("wineboot -i", 3, 300, "prepare.log"),
+                         "wineboot -i failed (3); see prepare.log")
 
 
 class WineserverFolders(Folder):
