@@ -13,8 +13,8 @@ import argparse
 import os
 import sys
 
-from wine import report, session, test_machine
-from wine.test_machine import Controller
+from wine import machine, report, signals, waits as waiting
+from wine.machine import Controller
 from wine.user import answer_windows
 
 FIXTURE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "demo_machine.reg")
@@ -35,11 +35,11 @@ def main():
                         help="on your display, leave the dialog for you to answer")
     parser.add_argument("--keep", action="store_true", help="keep the prefix copy")
     args = parser.parse_args()
-    session.stop_on_signals()
+    signals.stop_on_signals()
 
     build = os.path.abspath(args.build)
-    paths = test_machine.Paths(os.path.abspath(args.native_build or os.path.join(build, "native")),
-                              os.path.abspath(args.win32_build or os.path.join(build, "win32")))
+    paths = machine.Paths(os.path.abspath(args.native_build or os.path.join(build, "native")),
+                         os.path.abspath(args.win32_build or os.path.join(build, "win32")))
     missing = paths.missing()
     if missing:
         print("demo: not built: " + ", ".join(missing), file=sys.stderr)
@@ -51,14 +51,14 @@ def main():
     print(f"demo: preparing a Wine prefix that answers as Windows 95 ({'no controller' if args.no_controller else 'controller on COM2'})...",
           flush=True)
     try:
-        outcome, problems = test_machine.run_installer(
+        outcome, problems = machine.run_installer(
             paths, name, FIXTURE, controllers,
             answer_windows(pause=0 if own_display else 3,
                            wait_for_user=args.wait_for_user and not own_display),
             lambda o: [] if o.exit_code == 0 else [f"exit code {o.exit_code}"],
-            display=display, own_display=own_display, keep=args.keep,
-            program_timeout=660 if args.wait_for_user else 90)
-    except session.Interrupted as stop:
+            waits=waiting.demo(args.wait_for_user and not own_display),
+            display=display, own_display=own_display, keep=args.keep)
+    except signals.Interrupted as stop:
         print(f"\ndemo: stopped by {stop.name}; the demo's Wine programs and X server are "
               "ended, and its prefix copy is kept for the next run to remove", flush=True)
         return stop.exit_status

@@ -23,16 +23,17 @@ import os
 import re
 import shlex
 import shutil
-import subprocess
 import sys
 import time
+import traceback
 
-from wine import checks, installer_run
+from wine import checks, installer_run, processes
 from wine import joystick_keys as keys
 from wine import prefix as prefixes
-from wine import registry, report, session
-from wine.session import WineError
+from wine import registry, report, signals, waits as waiting, wineserver
+from wine.processes import NoAnswer, WineError
 from wine.user import PORT_TITLE, RESULT_TITLE, answer_windows
+from wine.xvfb import Xvfb
 
 SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEFAULT_EXE = os.path.join(SOURCE_ROOT, "build", "win32", "app", "gyrsetup.exe")
@@ -54,14 +55,8 @@ LOGS = "gyrsetup-logs"
 KEPT_RUNS = 5
 # What Wine writes for each window it refuses when no display driver could be loaded.
 NO_DISPLAY_DRIVER = "err:winediag:nodrv_CreateWindow"
-# How long the installer may take: on your display you answer its windows.
-OWN_DISPLAY_TIMEOUT = 90
-USER_DISPLAY_TIMEOUT = 660
-# How long an interrupted run waits for the prefix's Wine session to save and end.
-STOP_SESSION_TIMEOUT = 20
-# How long Wine may take to make a prefix, and to import the machine's keys into it.
-WINEBOOT_TIMEOUT = 600
-IMPORT_TIMEOUT = 300
+# Where a run that failed unexpectedly leaves its traceback, in the run's log folder.
+TRACEBACK = "traceback.txt"
 
 HKLM = "HKEY_LOCAL_MACHINE"
 HKCU = "HKEY_CURRENT_USER"
@@ -155,9 +150,9 @@ def verdict(outcome, device, picked=None):
         return NOT_ANSWERED, (f"the controller did not answer on {device}: the port list came "
                               f"up, and {did}")
     if any(s.title == RESULT_TITLE for s in shown):
-        if outcome.user_problems:
+        if outcome.problems:
             return WINE_FAILED, ('the installer showed "Gyrelle detected and installed", but '
-                                 f"{outcome.user_problems[-1]}")
+                                 f"{outcome.problems[-1]}")
         return INSTALLED, (f'installed: the installer showed "Gyrelle detected and installed" '
                            f"for the controller on {device} (COM1)")
     return WINE_FAILED, "the installer showed no window"
@@ -170,15 +165,14 @@ class PrefixBusy(Exception):
 class Run:
     """One run of the recipe: what it started, what it changed, and how far it got."""
 
-    def __init__(self, device, prefix, exe, display, wait_for_session_end=None):
+    def __init__(self, device, prefix, exe, display, waits):
+        """waits: every wait of the run (waits.recipe)."""
         self.device = device
         self.prefix = prefix
         self.exe = exe
         self.display = display
-        self.owned = session.Owned()
-        self.wait_for_session_end = wait_for_session_end or (
-            lambda env, log, timeout: session.wait_for_session_end(
-                env, log, timeout, owned=self.owned))
+        self.waits = waits
+        self.owned = processes.Owned.of(waits)
         self.lock_fd = None
         self.created = False
         self.copies = []
@@ -187,7 +181,7 @@ class Run:
         self.changing = False
         self.made = False
         self.ended = 0
-        self.env = session.base_environment(prefix, None)
+        self.env = wineserver.base_environment(prefix, None)
 
     # -- the steps --------------------------------------------------------------------
     def lock(self):
@@ -254,44 +248,49 @@ class Run:
             # stopped in as made: without it, Wine makes the whole prefix again.
             with contextlib.suppress(FileNotFoundError):
                 os.unlink(os.path.join(self.prefix, prefixes.UPDATE_TIMESTAMP))
-            self.owned.step(["wineboot", "-i"], self.env, log_path, WINEBOOT_TIMEOUT,
+            self.owned.step(["wineboot", "-i"], self.env, log_path, self.waits.wineboot,
                             "wineboot -i", cwd=self.logs)
         settings = os.path.join(self.logs, "machine.reg")
         with open(settings, "w", newline="") as f:
             f.write(machine_reg(self.device))
         self.owned.step(["wine", "regedit", "/S", prefixes.windows_path(settings)], self.env,
-                        log_path, IMPORT_TIMEOUT, f"regedit of {settings}", cwd=self.logs)
+                        log_path, self.waits.import_keys, f"regedit of {settings}",
+                        cwd=self.logs)
         prefixes.install_wine_fonts(self.prefix, keep_existing=True)
-        if not self.wait_for_session_end(self.env, log_path, 60):
+        if not self.session_ended(log_path, self.waits.session_end):
             raise PrefixBusy(f"Wine programs are running in {self.prefix}: close them, then "
                              "run wine-install again")
         if self.created:
             os.unlink(os.path.join(self.prefix, OWN_MARKER))
         self.made = True
 
+    def session_ended(self, log_path, timeout):
+        """Waits for the prefix's session to end by itself: this run ends nothing of it
+        that it did not start."""
+        return wineserver.wait_for_session_end(self.env, log_path, timeout, self.owned)
+
     def run_installer(self, display, wait_for_user):
-        """Runs gyrsetup.exe from C:\\gyrsetup; returns its Outcome."""
+        """Runs gyrsetup.exe from C:\\gyrsetup; returns its Result."""
         target = os.path.join(self.prefix, "drive_c", "gyrsetup")
         os.makedirs(target, exist_ok=True)
         shutil.copy2(self.exe, os.path.join(target, "gyrsetup.exe"))
 
-        def end_session(outcome):
-            # The registry reaches system.reg when the session ends; this run ends nothing
-            # it did not start, so it waits for the session's own end.
-            if not self.wait_for_session_end(self.env, os.path.join(self.logs, "wineserver.log"),
-                                             60):
-                outcome.user_problems.append(f"Wine programs still run in {self.prefix}, so "
-                                             "its registry may not be saved yet")
+        def end_session():
+            # The registry reaches system.reg when the session ends.
+            if not self.session_ended(os.path.join(self.logs, "wineserver.log"),
+                                      self.waits.session_end):
+                return f"Wine programs still run in {self.prefix}, so its registry may not " \
+                       "be saved yet"
+            return None
 
         # On an Xvfb of our own no window manager focuses the windows, which are managed in
         # a prefix of the user's; the user clicks them first, as a person would.
-        return installer_run.run(
-            self.owned, session.base_environment(self.prefix, display),
-            ["C:\\gyrsetup\\gyrsetup.exe"], cwd=target, work_dir=self.logs,
-            play=answer_windows(pause=0, wait_for_user=wait_for_user), artifacts=self.logs,
-            timeout=USER_DISPLAY_TIMEOUT if wait_for_user else OWN_DISPLAY_TIMEOUT,
-            end_session=end_session, registry_file=os.path.join(self.prefix, "system.reg"),
-            gives_focus=not wait_for_user)
+        return installer_run.run(installer_run.Spec(
+            env=wineserver.base_environment(self.prefix, display),
+            argv=("C:\\gyrsetup\\gyrsetup.exe",), cwd=target, work_dir=self.logs,
+            artifacts=self.logs, registry_file=os.path.join(self.prefix, "system.reg"),
+            end_session=end_session, play=answer_windows(pause=0, wait_for_user=wait_for_user),
+            waits=self.waits, owned=self.owned, gives_focus=not wait_for_user))
 
     # -- an interrupted run ------------------------------------------------------------
     def stop(self, signal_name):
@@ -309,7 +308,7 @@ class Run:
         if self.wine_started:
             say(f"waiting for the Wine session of {self.prefix} to save its registry and end")
             log_path = os.path.join(self.logs, "wineserver.log") if self.logs else os.devnull
-            if not self.wait_for_session_end(self.env, log_path, STOP_SESSION_TIMEOUT):
+            if not self.session_ended(log_path, self.waits.stop_session):
                 say(f"Wine programs this run did not start still run in {self.prefix}; its "
                     "registry files are written once they end")
         for line in self.state_lines():
@@ -335,13 +334,19 @@ class Run:
                    f"  {restore_command(self.copies)}"])
 
 
-def ensure_built(exe):
-    if os.path.isfile(exe):
+def ensure_built(run):
+    """Builds gyrsetup.exe when it is the default one and missing; OSError when it cannot
+    be had."""
+    if os.path.isfile(run.exe):
         return
-    if os.path.abspath(exe) != DEFAULT_EXE:
-        raise FileNotFoundError(f"{exe} does not exist")
+    if os.path.abspath(run.exe) != DEFAULT_EXE:
+        raise FileNotFoundError(f"{run.exe} does not exist")
     say("gyrsetup.exe is not built yet: building it (scripts/build dist)")
-    subprocess.run([os.path.join(SOURCE_ROOT, "scripts", "build"), "dist"], check=True)
+    build = [os.path.join(SOURCE_ROOT, "scripts", "build"), "dist"]
+    rc = run.owned.run(build, run.waits.build, "scripts/build dist", stdin=None)
+    if rc != 0:
+        raise OSError(f"scripts/build dist " + (f"failed ({rc})" if rc is not None else
+                      f"did not end within {run.waits.build} s and was stopped"))
 
 
 def go(run, started):
@@ -351,13 +356,13 @@ def go(run, started):
         say(refusal)
         return PREFIX_REFUSED
     try:
-        ensure_built(run.exe)
-    except (OSError, subprocess.CalledProcessError) as error:
+        ensure_built(run)
+    except OSError as error:
         say(f"gyrsetup.exe is missing: {error}")
         return PREFIX_REFUSED
     try:
         run.lock()
-        if session.server_running(run.prefix):
+        if wineserver.server_running(run.prefix):
             raise PrefixBusy(f"Wine programs are running in {run.prefix}: close them, then run "
                              "wine-install again")
         run.created = (os.path.exists(os.path.join(run.prefix, OWN_MARKER))
@@ -375,10 +380,10 @@ def go(run, started):
         else:
             say("no DISPLAY: running gyrsetup.exe on an Xvfb of its own and pressing OK in "
                 "its windows")
-            with session.Xvfb(os.path.join(run.logs, "xvfb.log"), owned=run.owned) as xvfb:
+            with Xvfb(os.path.join(run.logs, "xvfb.log"), run.owned, run.waits) as xvfb:
                 try:
                     outcome = run.run_installer(xvfb.display, wait_for_user=False)
-                except session.Interrupted:
+                except BaseException:
                     # The programs go before their X server, not cut off from it.
                     run.ended += run.owned.end_all()
                     raise
@@ -386,15 +391,34 @@ def go(run, started):
         code, last = PREFIX_REFUSED, str(error)
     except WineError as error:
         code, last = WINE_FAILED, f"Wine failed: {error}"
+    except NoAnswer as error:
+        code, last = WINE_FAILED, str(error)
     except OSError as error:
         code, last = PREFIX_REFUSED, f"failed: {error}"
+    except Exception:
+        code, last = WINE_FAILED, f"failed unexpectedly: {unexpected(run)}"
     else:
         return finish(run, outcome, started)
+    run.ended += run.owned.end_all()
     if run.changing:
         run.tell_state()
         last += f" (exit status {code})"
     say(last)
     return code
+
+
+def unexpected(run):
+    """The failure being handled, in one line, with where its traceback went: the run's log
+    folder, or standard error before there is one."""
+    text = traceback.format_exc()
+    last = text.rstrip().rsplit("\n", 1)[-1]
+    if run.logs:
+        path = os.path.join(run.logs, TRACEBACK)
+        with contextlib.suppress(OSError), open(path, "w") as f:
+            f.write(text)
+            return f"{last}; the traceback is in {path}"
+    print(text, file=sys.stderr, flush=True)
+    return f"{last}; the traceback is above"
 
 
 def finish(run, outcome, started):
@@ -413,7 +437,7 @@ def finish(run, outcome, started):
         say("the registry as it was before this run is in the copies named above; to go back "
             "to it, with no Wine program running in the prefix:")
         say(f"  {restore_command(run.copies)}")
-    for problem in outcome.user_problems:
+    for problem in outcome.problems:
         say(f"problem: {problem}")
     code, last = verdict(outcome, run.device, picked)
     say(f"{last} (exit status {code}, {time.monotonic() - started:.0f} s)")
@@ -421,13 +445,20 @@ def finish(run, outcome, started):
 
 
 def main(argv=None):
-    session.stop_on_signals()
+    signals.stop_on_signals()
     started = time.monotonic()
     parser = argparse.ArgumentParser(prog="scripts/wine-install",
                                      description=__doc__.split("\n\n")[0])
     parser.add_argument("--exe", default=DEFAULT_EXE, help="the gyrsetup.exe to run")
     parser.add_argument("device", help="the Linux serial device of the controller, e.g. /dev/ttyUSB0")
+    # For the tests: shorter waits, so that a hung step fails within their own time-out.
+    parser.add_argument("--waits", default="", help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
+    display = os.environ.get("DISPLAY")
+    try:
+        waits = waiting.parse(args.waits, waiting.recipe(on_users_display=bool(display)))
+    except ValueError as error:
+        parser.error(f"--waits: {error}")
     run = None
     try:
         refusal = checks.check_device(args.device)
@@ -435,10 +466,10 @@ def main(argv=None):
             say(refusal)
             return DEVICE_REFUSED
         prefix = os.path.abspath(os.path.expanduser(os.environ.get("WINEPREFIX") or DEFAULT_PREFIX))
-        run = Run(os.path.abspath(args.device), prefix, os.path.abspath(args.exe),
-                  os.environ.get("DISPLAY"))
+        run = Run(os.path.abspath(args.device), prefix, os.path.abspath(args.exe), display,
+                  waits)
         return go(run, started)
-    except session.Interrupted as stop:
+    except signals.Interrupted as stop:
         if run is None:
             print("", flush=True)
             say(f"stopped by {stop.name} before anything was changed")

@@ -1,99 +1,132 @@
-"""One run of gyrsetup.exe under Wine, for whoever asks: the recipe of scripts/wine-install,
-the demo and the end-to-end scenarios alike.
+"""One run of gyrsetup.exe under Wine: start it, let the user answer its windows, wait for
+its end or stop it, let the session end, read the registry back; one Result assembled at
+the end from what each part returned.
 
-It starts the program among the run's own processes, lets the user (wine.user) answer its
-windows, waits for it to end or ends it at the time-out, reads its log and the message
-boxes it traced, lets the Wine session end the way the caller says, and reads the registry
-back. What differs between callers comes in as arguments; the result is one Outcome, the
-windows shown among it.
+The recipe of scripts/wine-install, the demo and the end-to-end scenarios all run the
+program through run(); what differs between them comes in as one Spec.
 """
 
+import contextlib
 import dataclasses
 import os
-import subprocess
 
-from wine import registry, session
+from wine import registry
+from wine.phases import Phases
 from wine.user import MESSAGE_BOX_DEBUG, User, message_box_texts
 
-JDD_CONFIGCHANGED = 0x903
-JDD_GETDEVCAPS = 0x802
+
+@dataclasses.dataclass(frozen=True)
+class Spec:
+    """What a caller gives a run."""
+    env: dict               # the Wine environment, DISPLAY included
+    argv: tuple             # the Windows command line after "wine"
+    cwd: str                # the folder the program starts in
+    work_dir: str           # where its log (gyrsetup.log) goes
+    artifacts: str          # where the screenshots go
+    registry_file: str      # the system.reg read back once the session has ended
+    # end_session(): ends or waits for the prefix's Wine session, so that system.reg holds
+    # what was written; returns a problem in words, or None.
+    end_session: object
+    play: object            # play(user): the user answering the windows (wine.user)
+    waits: object           # waits.Waits
+    owned: object           # processes.Owned: the caller's stop ends the program with the rest
+    listener: object = None  # start() before the program, finish() -> (count, problem) after
+    program_env: dict = dataclasses.field(default_factory=dict)  # the program's alone
+    gives_focus: bool = False  # the user clicks a window before typing (no window manager)
+    phases: object = None   # phases.Phases timing the steps
 
 
-@dataclasses.dataclass
-class Outcome:
-    """What a run of gyrsetup.exe came to."""
-    exit_code: object = None        # None: it did not end by itself and was stopped
-    shown: list = dataclasses.field(default_factory=list)  # user.Shown, in order
-    dialog_title: str = ""          # the first dialog shown (a message box aside)
-    message_boxes: list = dataclasses.field(default_factory=list)
-    screenshots: list = dataclasses.field(default_factory=list)
-    program_output: str = ""
-    hive: object = None             # registry.Hive of system.reg after the session ended
-    user_problems: list = dataclasses.field(default_factory=list)
-    work_dir: str = ""              # where the run's logs are
-    # Filled in by the test machine alone: its test driver, listener and simulators.
-    driver_messages: list = dataclasses.field(default_factory=list)
-    broadcasts: object = None
-    simulator_logs: dict = dataclasses.field(default_factory=dict)
+@dataclasses.dataclass(frozen=True)
+class Result:
+    """What a run of gyrsetup.exe came to; built once, at the run's end."""
+    exit_code: object       # None: it did not end by itself and was stopped
+    shown: tuple            # user.Shown, in order
+    message_boxes: tuple
+    screenshots: tuple
+    program_output: str
+    hive: object            # registry.Hive of system.reg after the session ended, or None
+    problems: tuple         # in the order they came: the last is the latest
+    work_dir: str
+    broadcasts: object = None  # what the caller's listener counted, or None
 
-    def notifications(self):
-        """The number of (0x903, 0x802) pairs, or None when the log is not made of them."""
-        codes = [c for c in self.driver_messages if c in (JDD_CONFIGCHANGED, JDD_GETDEVCAPS)]
-        pairs = [JDD_CONFIGCHANGED, JDD_GETDEVCAPS] * (len(codes) // 2)
-        return len(codes) // 2 if codes == pairs else None
-
-    def queries(self, port):
-        return sum(1 for line in self.simulator_logs.get(port, []) if line.strip() == "query")
+    @property
+    def dialog_title(self):
+        """The first dialog shown, a message box aside."""
+        return next((s.title for s in self.shown if not s.message), "")
 
 
-def run(owned, env, argv, *, cwd, work_dir, play, artifacts, timeout, end_session,
-        registry_file, gives_focus=False, listener=None, program_env=None, phases=None):
-    """Runs gyrsetup.exe once and returns its Outcome.
+def run(spec):
+    """Runs gyrsetup.exe once and returns its Result. A failure of the user's (an X tool
+    that does not answer, say) still stops the program, ends the listener and lets the
+    session end before it goes on up. A stop signal or the deadline leaves all of it to the
+    caller's own stop, which ends the run's processes first."""
+    phases = spec.phases or Phases()
+    owned = spec.owned
+    log_path = os.path.join(spec.work_dir, "gyrsetup.log")
+    exit_code = None
+    problems = []
+    user = None
+    how = "stopped"  # until the play ends or fails
+    result = None
+    try:
+        if spec.listener is not None:
+            with phases("listener start"):
+                spec.listener.start()
+        with phases("installer"):
+            with open(log_path, "wb") as out:
+                program = owned.popen(["wine", *spec.argv],
+                                      env=dict(spec.env, WINEDEBUG=MESSAGE_BOX_DEBUG,
+                                               **spec.program_env),
+                                      stdout=out, stderr=out, cwd=spec.cwd)
+            user = User(spec.env, program, owned, spec.waits, spec.artifacts, spec.work_dir,
+                        log_path, gives_focus=spec.gives_focus)
+            try:
+                spec.play(user)
+            except Exception:
+                how = "failed"
+                owned.stop(program, "gyrsetup.exe")
+                raise
+            exit_code = owned.wait(program, spec.waits.program)
+            if exit_code is None:
+                state = owned.stop(program, "gyrsetup.exe",
+                                   os.path.join(spec.work_dir, "gyrsetup.stuck"))
+                problems.append("the installer did not exit; killed" + (
+                    f" after {spec.waits.program} s (the state of its processes: {state})"
+                    if state else ""))
+        how = "ended"
+    except Exception:
+        how = "failed"
+        raise
+    finally:
+        if how != "stopped":
+            result = _finish(spec, phases, log_path, exit_code, user, problems)
+    return result
 
-    owned: the session.Owned the program is started among, so that the caller's stop ends
-    it with the rest. env: the Wine environment, DISPLAY included; argv: the Windows
-    command line after "wine"; cwd: the folder it starts in. work_dir: where its log
-    (gyrsetup.log) goes. play(user): the user answering its windows (wine.user).
-    artifacts: where the screenshots go. timeout: how long the program may take once the
-    user is done. gives_focus: the user clicks a window before typing into it (no window
-    manager does it). listener: started before the program and told its outcome once the
-    program ended (start(), finish(outcome)), or None. end_session(outcome): ends or waits
-    for the prefix's Wine session, so that system.reg holds what was written; it notes in
-    outcome.user_problems what went wrong. registry_file: that system.reg. program_env: added
-    to the program's environment alone. phases: a session.Phases that times the steps.
-    """
-    phases = phases or session.Phases()
-    outcome = Outcome(work_dir=work_dir)
-    log_path = os.path.join(work_dir, "gyrsetup.log")
-    if listener is not None:
-        with phases("listener start"):
-            listener.start()
-    with phases("installer"):
-        with open(log_path, "wb") as out:
-            program = owned.popen(["wine", *argv],
-                                  env=dict(env, WINEDEBUG=MESSAGE_BOX_DEBUG, **(program_env or {})),
-                                  stdin=subprocess.DEVNULL, stdout=out, stderr=out, cwd=cwd)
-        user = User(env, program, artifacts, outcome, log_path, gives_focus=gives_focus)
-        # Stopped by a signal, the caller ends the program with the rest of what it owns.
-        play(user)
-        if user.wait_exit(timeout):
-            outcome.exit_code = program.returncode
-        else:
-            state = owned.stop(program, "gyrsetup.exe", os.path.join(work_dir, "gyrsetup.stuck"))
-            outcome.user_problems.append(
-                "the installer did not exit; killed" +
-                (f" after {timeout} s (the state of its processes: {state})" if state else ""))
-    if listener is not None:
+
+def _finish(spec, phases, log_path, exit_code, user, problems):
+    """The listener's count, the session's end and the registry, once the program has
+    ended; the Result of the run."""
+    broadcasts = None
+    if spec.listener is not None and spec.listener.started():
         with phases("listener stop"):
-            listener.finish(outcome)
+            broadcasts, problem = spec.listener.finish()
+            if problem:
+                problems.append(problem)
     with phases("session end"):
-        end_session(outcome)
+        problem = spec.end_session()
+        if problem:
+            problems.append(problem)
     with phases("registry read"):
-        with open(log_path, errors="replace", newline="") as f:
-            outcome.program_output = f.read()
-        outcome.message_boxes = message_box_texts(outcome.program_output)
+        output, hive = "", None
+        with contextlib.suppress(FileNotFoundError), \
+                open(log_path, errors="replace", newline="") as f:
+            output = f.read()
         try:
-            outcome.hive = registry.Hive(registry_file)
+            hive = registry.Hive(spec.registry_file)
         except (OSError, registry.HiveFormatError) as error:
-            outcome.user_problems.append(f"the registry could not be read back: {error}")
-    return outcome
+            problems.append(f"the registry could not be read back: {error}")
+    return Result(exit_code=exit_code, shown=tuple(user.shown if user else ()),
+                  message_boxes=tuple(message_box_texts(output)),
+                  screenshots=tuple(user.screenshots if user else ()), program_output=output,
+                  hive=hive, problems=tuple((user.problems if user else []) + problems),
+                  work_dir=spec.work_dir, broadcasts=broadcasts)

@@ -9,16 +9,16 @@
 import argparse
 import contextlib
 import datetime
+import fcntl
 import hashlib
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import time
 
-from wine import session
-from wine.session import WineError
+from wine import processes, signals, waits as waiting, wineserver
+from wine.processes import WineError
 
 TEMPLATE_NAME = "template-prefix"
 # Bump when the template's contents change, so that an old one is made anew.
@@ -86,12 +86,11 @@ SHARED_SUMS = "template-shared.sha256"
 COPY_TAG = ".before-wine-install-"
 
 
-def wine_version():
-    with tempfile.TemporaryFile() as out:
-        subprocess.run(["wine", "--version"], stdin=subprocess.DEVNULL, stdout=out,
-                       stderr=subprocess.DEVNULL, check=False, timeout=60)
-        out.seek(0)
-        return out.read().decode(errors="replace").strip()
+def wine_version(owned, waits):
+    """What `wine --version` says ("" when it says nothing in time)."""
+    with contextlib.suppress(processes.NoAnswer):
+        return owned.capture(["wine", "--version"], None, waits.wine_version)[1].strip()
+    return ""
 
 
 def short_folder():
@@ -114,13 +113,24 @@ def windows_path(unix_path):
 
 
 # -- the template -----------------------------------------------------------------------
-def ensure_template(work):
+@contextlib.contextmanager
+def _file_lock(path):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as f:
+        fcntl.flock(f, fcntl.LOCK_EX)
+        try:
+            yield
+        finally:
+            fcntl.flock(f, fcntl.LOCK_UN)
+
+
+def ensure_template(work, owned, waits):
     """Makes the 32-bit template prefix once; parallel callers wait on a lock."""
     work = os.path.abspath(work)
     template = os.path.join(work, TEMPLATE_NAME)
     stamp_path = os.path.join(template, ".gyr-template")
-    stamp = f"{TEMPLATE_STAMP}\n{wine_version()}\n"
-    with session.file_lock(os.path.join(work, "template.lock")):
+    stamp = f"{TEMPLATE_STAMP}\n{wine_version(owned, waits)}\n"
+    with _file_lock(os.path.join(work, "template.lock")):
         with contextlib.suppress(OSError), open(stamp_path) as f:
             if f.read() == stamp:
                 return template
@@ -128,7 +138,7 @@ def ensure_template(work):
         logs = os.path.join(work, "logs")
         os.makedirs(logs, exist_ok=True)
         out_path = os.path.join(logs, "template-prefix.log")
-        env = session.base_environment(template, None)
+        env = wineserver.base_environment(template, None)
         started = time.monotonic()
         # A maker that was killed leaves its short folder behind, noted here.
         short_record = os.path.join(work, "template-short-folder")
@@ -138,22 +148,23 @@ def ensure_template(work):
         with open(short_record, "w") as f:
             f.write(short + "\n")
         try:
-            session.run_step(["wineboot", "-i"], env, out_path, 300,
-                             "wineboot -i of the template prefix", cwd=short)
+            owned.step(["wineboot", "-i"], env, out_path, waits.wineboot,
+                       "wineboot -i of the template prefix", cwd=short)
             settings = os.path.join(short, "settings.reg")
             with open(settings, "w", newline="") as f:
                 f.write(TEMPLATE_SETTINGS)
-            session.run_step(["wine", "regedit", "/S", windows_path(settings)], env, out_path,
-                             120, "regedit of the template settings", cwd=short)
+            owned.step(["wine", "regedit", "/S", windows_path(settings)], env, out_path,
+                       waits.import_reg, "regedit of the template settings", cwd=short)
             install_wine_fonts(template)
-            check_font_loaded(env, os.path.join(logs, "template-fonts.log"), short, PROBE_FONT)
+            check_font_loaded(env, os.path.join(logs, "template-fonts.log"), short, PROBE_FONT,
+                              owned, waits)
         finally:
-            session.end_wine_session(template, env, out_path)
+            wineserver.end_session(template, env, out_path, owned, waits)
             remove_short_folder(short)
         write_shared_sums(template, os.path.join(work, SHARED_SUMS))
         with open(stamp_path, "w") as f:
             f.write(stamp)
-        session.log(f"Made a Wine prefix that answers as Windows 95 in "
+        processes.log(f"Made a Wine prefix that answers as Windows 95 in "
                     f"{time.monotonic() - started:.0f} s; every run starts from a copy of it, so "
                     f"later runs skip this step ({template})")
         return template
@@ -204,10 +215,15 @@ def changed_shared_files(template, sums_path):
     return changed
 
 
-def copy_template(template, prefix):
+def copy_template(template, prefix, owned, waits):
     """A copy of the template for one run: the Windows system folder's files shared (hard
     links), every other file a copy of its own, so a run writes only its own files."""
-    subprocess.run(["cp", "-al", template, prefix], check=True, timeout=300)
+    os.makedirs(os.path.dirname(prefix), exist_ok=True)
+    out_path = prefix + ".copy.log"
+    owned.step(["cp", "-al", template, prefix], None, out_path, waits.copy_template,
+               "the copy of the template prefix")
+    with contextlib.suppress(FileNotFoundError):
+        os.unlink(out_path)
     shared = os.path.join(prefix, SHARED_FOLDER)
     for folder, dirs, names in os.walk(prefix):
         if folder == shared:
@@ -241,14 +257,14 @@ def install_wine_fonts(prefix, fonts_dir=WINE_FONTS_DIR, keep_existing=False):
     return copied
 
 
-def check_font_loaded(env, log_path, cwd, family):
+def check_font_loaded(env, log_path, cwd, family, owned, waits):
     """Raises unless a Wine program in this prefix loads a face of the family: what Wine's
     font tracing reports, so that a font present on disk but never read still fails."""
     probe_env = dict(env, WINEDEBUG="-all,trace+font")
     with contextlib.suppress(FileNotFoundError):
         os.remove(log_path)
-    session.run_step(["wine", "cmd", "/c", "exit"], probe_env, log_path, 120, "the font probe",
-                     cwd=cwd)
+    owned.step(["wine", "cmd", "/c", "exit"], probe_env, log_path, waits.font_probe,
+               "the font probe", cwd=cwd)
     needle = f'Adding face L"{family}"'.encode()
     with open(log_path, "rb") as f:
         if any(needle in line for line in f):
@@ -324,7 +340,7 @@ def back_up_registry(prefix, now=None):
 
 
 def main():
-    session.stop_on_signals()
+    signals.stop_on_signals()
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--work", required=True, help="where the template prefix lives")
     parser.add_argument("command", choices=["template", "check-shared"])
@@ -339,9 +355,11 @@ def main():
             print(f"the template's {len(shared_files(os.path.join(work, TEMPLATE_NAME)))} "
                   "shared files are as they were when it was made")
         return 1 if changed else 0
+    waits = waiting.scenario()
     try:
-        print(ensure_template(args.work))
-    except session.Interrupted as stop:
+        with processes.Owned.of(waits) as owned:
+            print(ensure_template(args.work, owned, waits))
+    except signals.Interrupted as stop:
         return stop.exit_status
     return 0
 

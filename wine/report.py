@@ -245,7 +245,8 @@ def oem_type_lines(values):
 
 
 def report(outcome, setting, *, machine_ports, counted, driver_note=None):
-    """Prints what the run showed and left, for a reader new to the program.
+    """Prints what the run showed and left, for a reader new to the program. outcome: an
+    installer_run.Result, or the test machine's MachineResult, which also counts.
     setting: (label, text) pairs describing the machine, controller and display;
     machine_ports, counted: see ports_tried_summary; driver_note: what stands in place of
     the driver notifications and broadcasts counted, where nothing counted them."""
@@ -265,7 +266,8 @@ def report(outcome, setting, *, machine_ports, counted, driver_note=None):
     lines += ["", "What it showed, in order:"] + shown_lines(shown)
     lines += [""] + textwrap.wrap(
         ports_tried_summary(tried, found, machine_ports, counted), 90)
-    lines += port_lines(tried, found, outcome.simulator_logs)
+    # Only the test machine's result has simulators.
+    lines += port_lines(tried, found, getattr(outcome, "simulator_logs", {}))
     lines.append("")
     if driver_note:
         lines += textwrap.wrap(driver_note, 90)

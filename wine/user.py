@@ -1,17 +1,19 @@
 """The person at the screen of a run of gyrsetup.exe.
 
 The user finds the program's windows with xdotool, takes their screenshots and presses
-keys, noting what it sees in the run's outcome (wine.installer_run); answer_windows() is the
-user who presses OK in every window. The message boxes' texts come from Wine's msgbox
-channel in the program's log.
+keys, noting what it sees and what went wrong for it, which the run (wine.installer_run)
+takes into its result; answer_windows() is the user who presses OK in every window. The
+message boxes' texts come from Wine's msgbox channel in the program's log.
 """
 
 import contextlib
 import dataclasses
 import os
 import re
-import subprocess
 import time
+
+from wine import waits as waiting
+from wine.processes import NoAnswer
 
 RESULT_TITLE = "Gyrelle Detection"
 PORT_TITLE = "Com Port Configuration"
@@ -43,43 +45,49 @@ def message_box_texts(output):
 
 
 class User:
-    """The person in front of the screen, through xdotool and ImageMagick."""
+    """The person in front of the screen, through xdotool and ImageMagick. What it sees and
+    what goes wrong for it, it notes in its own lists; the run takes them at its end."""
 
-    def __init__(self, env, program, artifacts, outcome, program_log=None,
+    def __init__(self, env, program, owned, waits, artifacts, work_dir, program_log=None,
                  gives_focus=False):
-        """env: the program's Wine environment, whose DISPLAY the user looks at.
-        gives_focus: the windows are managed and no window manager runs, so nobody
-        focuses them; the user does, as a click on the title would."""
+        """env: the program's Wine environment, whose DISPLAY the user looks at. owned: the
+        run's processes, among which the X tools run. gives_focus: the windows are managed
+        and no window manager runs, so nobody focuses them; the user does, as a click on
+        the title would."""
         self.env = env
         self.program = program
+        self.owned = owned
+        self.waits = waits
         self.artifacts = artifacts
-        self.outcome = outcome
+        self.work_dir = work_dir
         self.program_log = program_log
         self.gives_focus = gives_focus
+        self.shown = []        # Shown, in order
+        self.screenshots = []
+        self.problems = []
 
-    def _x(self, argv, timeout=20):
-        return subprocess.run(argv, env=self.env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-                              timeout=timeout, check=False)
+    def problem(self, text):
+        self.problems.append(text)
+
+    def _x(self, argv, timeout=None):
+        """An X tool's exit code and output; NoAnswer when it hangs (as when the X server
+        stops answering), after it was stopped."""
+        return self.owned.capture(argv, self.env, timeout or self.waits.x_tool)
 
     def find(self, title):
         """Window ids whose whole title is this text, visible ones only."""
         pattern = "^" + re.escape(title) + "$"
-        result = self._x(["xdotool", "search", "--onlyvisible", "--name", pattern])
-        return [w for w in result.stdout.split() if w.strip()]
+        _, out = self._x(["xdotool", "search", "--onlyvisible", "--name", pattern])
+        return [w for w in out.split() if w.strip()]
 
-    def wait_for(self, title, timeout=30, exclude=()):
+    def wait_for(self, title, exclude=(), timeout=None):
         """The newest visible window of this title that is none of exclude; None when none
-        came in time or the program ended."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
+        came in time (the waits' window) or the program ended."""
+        def newest():
             windows = [w for w in self.find(title) if w not in exclude]
-            if windows:
-                return windows[-1]
-            if self.program.poll() is not None:
-                return None
-            time.sleep(0.1)
-        return None
+            return windows[-1] if windows else None
+        return waiting.poll(newest, self.waits.window if timeout is None else timeout,
+                            give_up=lambda: not self.program_running())
 
     def screenshot(self, window, name):
         os.makedirs(self.artifacts, exist_ok=True)
@@ -89,14 +97,14 @@ class User:
         for _ in range(3):
             time.sleep(0.5)
             try:
-                result = self._x(["import", "-window", window, path], timeout=30)
-            except subprocess.TimeoutExpired:
+                rc, _ = self._x(["import", "-window", window, path], self.waits.screenshot)
+            except NoAnswer:
                 # import waits for ever on a window that has gone.
                 break
-            if result.returncode == 0 and os.path.exists(path):
-                self.outcome.screenshots.append(path)
+            if rc == 0 and os.path.exists(path):
+                self.screenshots.append(path)
                 return path
-        self.outcome.user_problems.append(f"screenshot of window {window} failed")
+        self.problem(f"screenshot of window {window} failed")
         return None
 
     def message_boxes(self):
@@ -108,15 +116,12 @@ class User:
             return message_box_texts(f.read())
         return []
 
-    def focused(self, window, timeout=10):
+    def focused(self, window, timeout=None):
         """Whether this window has the keyboard focus, or gets it within the timeout."""
-        deadline = time.monotonic() + timeout
-        while True:
-            if self._x(["xdotool", "getwindowfocus"]).stdout.strip() == window:
-                return True
-            if time.monotonic() >= deadline or self.program.poll() is not None:
-                return False
-            time.sleep(0.1)
+        return bool(waiting.poll(
+            lambda: self._x(["xdotool", "getwindowfocus"])[1].strip() == window,
+            self.waits.focus if timeout is None else timeout,
+            give_up=lambda: not self.program_running()))
 
     def key(self, window, *keys):
         """Types the keys as a keyboard does: into the focused window, which must be this one.
@@ -127,8 +132,7 @@ class User:
         if self.gives_focus and not self.focused(window, timeout=1):
             self._x(["xdotool", "windowfocus", window])
         if not self.focused(window):
-            self.outcome.user_problems.append(f"window {window} never had the keyboard focus "
-                                              f"for {' '.join(keys)}")
+            self.problem(f"window {window} never had the keyboard focus for {' '.join(keys)}")
             return
         self._x(["xdotool", "key", "--delay", "100", *keys])
 
@@ -136,11 +140,8 @@ class User:
         return self.program.poll() is None
 
     def wait_exit(self, timeout):
-        try:
-            self.program.wait(timeout=timeout)
-            return True
-        except subprocess.TimeoutExpired:
-            return False
+        """Whether the program ended within the timeout."""
+        return self.owned.wait(self.program, timeout) is not None
 
 
 @dataclasses.dataclass
@@ -152,41 +153,43 @@ class Shown:
 
 
 def answer_windows(pause, wait_for_user):
-    """Answers every dialog and message box until the program ends, noting each in the
-    outcome's shown. On the user's display with wait_for_user, the user answers and this
-    only watches."""
+    """Answers every dialog and message box until the program ends, noting each in what
+    the user saw. On the user's display with wait_for_user, the user answers and this only
+    watches, for as long as the waits' answer allows (None: no limit)."""
     def script(user):
-        shown = user.outcome.shown
         answered = []
-        deadline = time.monotonic() + 60
-        while user.program_running() and time.monotonic() < deadline:
-            window, title = None, None
+
+        def next_window():
             for candidate in DIALOGS:
                 found = [w for w in user.find(candidate) if w not in answered]
                 if found:
-                    window, title = found[-1], candidate
-                    break
-            if window is None:
-                time.sleep(0.1)
-                continue
+                    return found[-1], candidate
+            return None
+
+        timeout = user.waits.first_window
+        while user.program_running():
+            found = waiting.poll(next_window, timeout,
+                                 give_up=lambda: not user.program_running())
+            if not found:
+                break
+            window, title = found
             boxes = user.message_boxes()
-            is_box = len(boxes) > sum(1 for s in shown if s.message)
-            seen = Shown(title, boxes[-1] if is_box else "")
-            shown.append(seen)
-            if not user.outcome.dialog_title and not is_box:
-                user.outcome.dialog_title = title
-            shot_name = ("message-box" if is_box else "dialog") + (f"-{len(shown)}" if len(shown) > 1 else "")
-            seen.screenshot = user.screenshot(window, shot_name) or ""
+            is_box = len(boxes) > sum(1 for s in user.shown if s.message)
+            shot_name = ("message-box" if is_box else "dialog") + (
+                f"-{len(user.shown) + 1}" if user.shown else "")
+            screenshot = user.screenshot(window, shot_name) or ""
+            user.shown.append(Shown(title, boxes[-1] if is_box else "", screenshot))
             what = "message box" if is_box else "dialog"
             if wait_for_user:
-                print(f'The "{title}" {what} is on your display: press OK (or Enter) in it.', flush=True)
-                while user.program_running() and window in user.find(title):
-                    time.sleep(0.2)
+                print(f'The "{title}" {what} is on your display: press OK (or Enter) in it.',
+                      flush=True)
+                waiting.poll(lambda: window not in user.find(title), user.waits.answer,
+                             every=0.2, give_up=lambda: not user.program_running())
             else:
                 time.sleep(pause)
                 user.key(window, "Return")
             answered.append(window)
-            deadline = time.monotonic() + (600 if wait_for_user else 60)
-        if not shown:
-            user.outcome.user_problems.append("no dialog and no message box appeared")
+            timeout = user.waits.next_window
+        if not user.shown:
+            user.problem("no dialog and no message box appeared")
     return script

@@ -13,11 +13,15 @@ import re
 import sys
 import time
 
+import commands
 import native
 import traces
 from wine import joystick_keys as want
-from wine import session, test_machine
-from wine.test_machine import Controller
+from wine import machine, signals
+from wine import waits as waiting
+from wine.machine import Controller
+from wine.phases import read_phases
+from wine.user import PORT_TITLE, RESULT_TITLE
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "pe"))
@@ -26,8 +30,11 @@ from pe_file import PeFile  # noqa: E402
 # The machines the scenarios start from, as .reg files the prefix imports.
 FIXTURES = os.path.join(os.path.dirname(HERE), "fixtures")
 
-RESULT_TITLE = "Gyrelle Detection"
-PORT_TITLE = "Com Port Configuration"
+# Every wait of a scenario's run; the deadline holds its whole path, and CTest's time-out
+# (tests/e2e/CMakeLists.txt, checked by tests/check_timeouts.py) the deadline and the
+# clean-up after it.
+WAITS = waiting.scenario()
+DEADLINE = int(WAITS.path(controllers=2, windows=3)) + 30
 ANSWERS = {1, 2}  # the purge after the banner may swallow the second query
 # What the program says instead of claiming success when the joystick driver is not set up.
 FOUND_NOT_INSTALLED_COM4 = (
@@ -50,14 +57,14 @@ def escape_is_ignored(user, window, problems, what):
 
 def close_with_enter(user, window, what, problems):
     user.key(window, "Return")
-    if not user.wait_exit(20):
+    if not user.wait_exit(user.waits.window):
         problems.append(f'Enter did not close the "{what}" window and end the program')
 
 
 def line_closed(user, port):
     """Whether the simulator on this port has seen its line opened and then closed."""
     try:
-        with open(os.path.join(user.outcome.work_dir, f"simulator-com{port}.log")) as f:
+        with open(os.path.join(user.work_dir, f"simulator-com{port}.log")) as f:
             events = [e for e in f.read().split() if e in ("opened", "closed")]
     except FileNotFoundError:
         return False
@@ -71,16 +78,14 @@ def dialog_on_screen(user, title, shot, closed_port=0):
     leaves the dialog up. (A port that answered wrongly is left open by design.)"""
     window = user.wait_for(title)
     if window is None:
-        user.outcome.user_problems.append(f'no "{title}" dialog appeared')
+        user.problem(f'no "{title}" dialog appeared')
         return None
     if closed_port and not line_closed(user, closed_port):
-        user.outcome.user_problems.append(f'COM{closed_port} was not closed when the "{title}" '
-                                          "dialog appeared")
+        user.problem(f'COM{closed_port} was not closed when the "{title}" dialog appeared')
     user.screenshot(window, shot)
     boxes = user.message_boxes()
     if boxes:
-        user.outcome.user_problems.append(f'a "{title}" message box {boxes} came where the '
-                                          "dialog was due")
+        user.problem(f'a "{title}" message box {boxes} came where the dialog was due')
         return None
     return window
 
@@ -88,7 +93,7 @@ def dialog_on_screen(user, title, shot, closed_port=0):
 def message_box_answered(user, title, text, after=()):
     """The message box that follows: photographed, its text checked, OK pressed, and the
     program must then end by itself. after: windows already seen under the same caption."""
-    problems = user.outcome.user_problems
+    problems = user.problems
     window = user.wait_for(title, exclude=after)
     if window is None:
         problems.append(f'no "{title}" message box appeared')
@@ -103,7 +108,7 @@ def message_box_answered(user, title, text, after=()):
 def result_dialog(found, escape_first=False):
     """The controller found on port found: its line closed, the result dialog answered."""
     def script(user):
-        problems = user.outcome.user_problems
+        problems = user.problems
         window = dialog_on_screen(user, RESULT_TITLE, "result-dialog", closed_port=found)
         if window is None:
             return
@@ -125,7 +130,7 @@ def pick_com3_then(message_box=None, preselected=1):
     this message box text. preselected: the port the list starts on, 0 for none (slot 0's
     stored port, which a machine without the driver keys does not have)."""
     def script(user):
-        problems = user.outcome.user_problems
+        problems = user.problems
         window = dialog_on_screen(user, PORT_TITLE, "port-selection")
         if window is None:
             return
@@ -179,7 +184,7 @@ def nothing_written(hive, problems):
 
 def differential_problems(paths, scenario, outcome):
     summary, native_hive = native.run_native(paths, os.path.join(FIXTURES, scenario.fixture),
-                                             scenario.controllers, outcome.work_dir)
+                                             scenario.controllers, outcome.work_dir, WAITS)
     print(f"  native run: {summary}")
     if native_hive is None:
         return [f"native run: {summary}"]
@@ -342,19 +347,19 @@ def run(scenario, paths, keep, deadline):
     if scenario.name in traces.TRACED:
         program_env = traces.program_env(paths.e2e_dir, scenario.name,
                                          *text_section(paths.installer))
-    session.set_deadline(deadline)
+    signals.set_deadline(deadline)
     try:
-        outcome, problems = test_machine.run_installer(
+        outcome, problems = machine.run_installer(
             paths, scenario.name, os.path.join(FIXTURES, scenario.fixture), scenario.controllers, scenario.user,
-            check_outcome(scenario, paths), keep=keep, work_length=scenario.work_length,
-            windows_version=scenario.windows_version, program_env=program_env)
-    except session.Interrupted:
-        raise
-    except Exception as error:  # the harness has cleaned up and kept the prefix copy
+            check_outcome(scenario, paths), waits=WAITS, keep=keep,
+            work_length=scenario.work_length, windows_version=scenario.windows_version,
+            program_env=program_env)
+    except (Exception, signals.DeadlineExceeded) as error:
+        # The machine has ended its processes and kept its folder for the next run to keep.
         print(f"{scenario.name}: FAIL {type(error).__name__}: {error}")
         return 1
     finally:
-        session.set_deadline(0)
+        signals.set_deadline(0)
     print(f"{scenario.name}: exit {outcome.exit_code}, {outcome.notifications()} notifications, "
           f"{outcome.broadcasts} broadcasts, queries "
           f"{ {p: outcome.queries(p) for p in outcome.simulator_logs} }")
@@ -362,8 +367,8 @@ def run(scenario, paths, keep, deadline):
         print(f"  screenshot {shot}")
     with contextlib.suppress(OSError):
         print("  phases: " + ", ".join(f"{name} {seconds:.1f} s" for name, _, seconds in
-                                        session.read_phases(os.path.join(outcome.work_dir,
-                                                                         "phases.tsv"))))
+                                        read_phases(os.path.join(outcome.work_dir,
+                                                                 "phases.tsv"))))
     if problems:
         print(f"  work directory kept: {outcome.work_dir}")
         for p in problems:
@@ -377,14 +382,13 @@ def run(scenario, paths, keep, deadline):
 
 
 def main():
-    session.stop_on_signals()
     parser = argparse.ArgumentParser(description="gyrsetup.exe end-to-end scenarios under Wine")
     parser.add_argument("--list", action="store_true", help="print the scenario names")
     parser.add_argument("--native-build", default="build/native")
     parser.add_argument("--win32-build", default="build/win32")
     parser.add_argument("--simulator", default="", help="controller simulator (default: the native build's)")
     parser.add_argument("--keep", action="store_true", help="keep the prefix copy")
-    parser.add_argument("--deadline", type=int, default=180,
+    parser.add_argument("--deadline", type=int, default=DEADLINE,
                         help="seconds one scenario may take before it is stopped and cleaned up")
     parser.add_argument("names", nargs="*", help="scenarios to run (default: all)")
     args = parser.parse_args()
@@ -403,13 +407,10 @@ def main():
     if unknown:
         print(f"unknown scenarios: {sorted(unknown)}")
         return 2
-    try:
-        failed = sum(run(s, paths, args.keep, args.deadline) for s in chosen)
-    except session.Interrupted as stop:
-        print(f"stopped by {stop.name}; the run's processes are ended and its prefix kept")
-        return stop.exit_status
+    failed = sum(run(s, paths, args.keep, args.deadline) for s in chosen)
     return 1 if failed else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    commands.main(main, lambda name: f"stopped by {name}; the run's processes are ended and "
+                                     "its prefix kept")

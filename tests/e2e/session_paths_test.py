@@ -15,8 +15,8 @@ import stat
 import tempfile
 import unittest
 
-from wine import prefix
-from wine import test_machine as machine
+from wine import machine, prefix, processes
+from wine import waits as waiting
 from wine.prefix import windows_path
 
 SOCKET_PATH_LIMIT = 107
@@ -28,7 +28,7 @@ class DeepSession:
     """A session whose work folder path is DEEP characters long, with an empty machine hive."""
 
     def __init__(self, e2e_dir, name="deep"):
-        self.session = machine.WineSession(e2e_dir, name, work_length=DEEP)
+        self.session = machine.WineSession(e2e_dir, name, waiting.scenario(), work_length=DEEP)
         self.session.prepare_folders()
         os.makedirs(self.session.prefix)
         with open(self.session.system_reg(), "w") as f:
@@ -106,10 +106,35 @@ class SessionPathTest(unittest.TestCase):
         short = first.short
         first.close()
         self.assertTrue(os.path.isdir(short))
+        with open(first.path("gyrsetup.log"), "w") as f:
+            f.write("what the failed run logged\n")
         second = DeepSession(self.e2e_dir, "again").session
         self.addCleanup(second.close)
         self.assertFalse(os.path.exists(short))
         self.assertNotEqual(second.short, short)
+        # Its logs outlive the next run, beside its folder, until another run fails.
+        with open(os.path.join(second.work + ".failed", "gyrsetup.log")) as f:
+            self.assertEqual(f.read(), "what the failed run logged\n")
+        self.assertFalse(os.path.exists(second.path("gyrsetup.log")))
+
+    def test_a_run_after_a_passing_one_keeps_only_the_last_failed_folder(self):
+        runs = [("failed", True), ("passed", False), ("failed again", True), ("passed", False)]
+        for said, failed in runs:
+            session = DeepSession(self.e2e_dir, "twice").session
+            with open(session.path("said"), "w") as f:
+                f.write(said)
+            session.failed = failed
+            session.close()
+        last = DeepSession(self.e2e_dir, "twice").session
+        self.addCleanup(last.close)
+        with open(os.path.join(last.work + ".failed", "said")) as f:
+            self.assertEqual(f.read(), "failed again")
+
+
+def copy_template(template, copy):
+    waits = waiting.scenario()
+    with processes.Owned.of(waits) as owned:
+        prefix.copy_template(template, copy, owned, waits)
 
 
 class TemplateCopyTest(unittest.TestCase):
@@ -135,7 +160,7 @@ class TemplateCopyTest(unittest.TestCase):
 
     def test_writes_in_place_to_a_copy_leave_the_template_as_it_was(self):
         copy = os.path.join(self.dir, "copy")
-        prefix.copy_template(self.template, copy)
+        copy_template(self.template, copy)
         # Wine and the harness rewrite these in place: the hives, the .ini files, the
         # wineserver file; and they relink ports.
         for rel in ("system.reg", "user.reg", "wineserver", "drive_c/windows/system.ini"):
@@ -152,7 +177,7 @@ class TemplateCopyTest(unittest.TestCase):
 
     def test_the_system_folder_is_shared_read_only_and_a_change_to_it_is_seen(self):
         copy = os.path.join(self.dir, "copy")
-        prefix.copy_template(self.template, copy)
+        copy_template(self.template, copy)
         for rel in ("drive_c/windows/system32/kernel32.dll",
                     "drive_c/windows/system32/drivers/mountmgr.sys"):
             shared, own = os.stat(os.path.join(self.template, rel)), os.stat(os.path.join(copy, rel))

@@ -16,22 +16,25 @@ minute or more under qemu-i386.
 """
 
 import argparse
+import dataclasses
 import os
 import shutil
-import subprocess
 import sys
 import time
 
-from wine import install, session
+import commands
+from wine import install, processes, signals, wineserver
+from wine import waits as waiting
 
 HERE = os.path.abspath(__file__)
 
 
 def make_one(prefix, timeout):
     """One making, as wine-install's first run in a new prefix does it; the exit status."""
-    install.WINEBOOT_TIMEOUT = install.IMPORT_TIMEOUT = timeout
-    session.stop_on_signals()
-    run = install.Run("/dev/gyrelle-stress", prefix, exe=None, display=None)
+    signals.stop_on_signals()
+    waits = dataclasses.replace(waiting.recipe(on_users_display=False), wineboot=timeout,
+                                import_keys=timeout)
+    run = install.Run("/dev/gyrelle-stress", prefix, exe=None, display=None, waits=waits)
     run.created = True
     os.makedirs(prefix, exist_ok=True)
     with open(os.path.join(prefix, install.OWN_MARKER), "w") as f:
@@ -40,7 +43,7 @@ def make_one(prefix, timeout):
     started = time.monotonic()
     try:
         run.prepare()
-    except (session.WineError, install.PrefixBusy) as error:
+    except (processes.WineError, install.PrefixBusy) as error:
         print(f"FAILED after {time.monotonic() - started:.0f} s: {error}", flush=True)
         # A session that did not end is left for the caller to end, with its state saved.
         return 1
@@ -62,16 +65,16 @@ def main():
     if args.one:
         return make_one(args.one, args.timeout)
 
-    session.stop_on_signals()
     work = os.path.abspath(args.work)
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
-    owned = session.Owned()
+    waits = waiting.recipe(on_users_display=False)
+    owned = processes.Owned.of(waits)
     load = None
     if args.load:
         with open(os.path.join(work, "load.log"), "wb") as out:
-            load = owned.popen(["sh", "-c", f"while :; do {args.load}; done"],
-                               stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+            load = owned.popen(["sh", "-c", f"while :; do {args.load}; done"], stdout=out,
+                               stderr=out)
     running, results, next_run = {}, [], 1
     began = time.monotonic()
     try:
@@ -83,8 +86,7 @@ def main():
                     proc = owned.popen([sys.executable, "-P", HERE, "--one",
                                         os.path.join(folder, "prefix"), "--timeout",
                                         str(args.timeout)],
-                                       stdin=subprocess.DEVNULL, stdout=out,
-                                       stderr=subprocess.STDOUT)
+                                       stdout=out, stderr=processes.STDOUT)
                 running[proc] = (next_run, folder, time.monotonic())
                 next_run += 1
             time.sleep(0.5)
@@ -92,12 +94,14 @@ def main():
                 n, folder, started = running.pop(proc)
                 owned.forget(proc)
                 prefix = os.path.join(folder, "prefix")
-                leftover = session.server_running(prefix)
+                leftover = wineserver.server_running(prefix)
                 if leftover:
-                    session.save_state(os.path.join(folder, "left.stuck"),
-                                       "a session left running after the making", prefix=prefix)
-                    session.end_wine_session(prefix, session.base_environment(prefix, None),
-                                             os.path.join(folder, "end.log"), kill=True)
+                    processes.save_state(os.path.join(folder, "left.stuck"),
+                                         "a session left running after the making",
+                                         prefix=prefix)
+                    wineserver.end_session(prefix, wineserver.base_environment(prefix, None),
+                                           os.path.join(folder, "end.log"), owned, waits,
+                                           kill=True)
                 ok = proc.returncode == 0 and not leftover
                 with open(os.path.join(folder, "making.out"), errors="replace") as f:
                     said = f.read().strip().splitlines()
@@ -106,10 +110,9 @@ def main():
                       f"{time.monotonic() - started:.0f} s"
                       + ("" if ok else f": {said[-1] if said else '(no output)'}"), flush=True)
                 if ok:
+                    wineserver.remove_server_folders(prefix)
                     shutil.rmtree(prefix, ignore_errors=True)
     finally:
-        if load is not None:
-            session.end_groups([load])
         owned.end_all()
     made = sum(1 for r in results if r[1])
     times = sorted(r[2] for r in results if r[1])
@@ -124,8 +127,5 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        sys.exit(main())
-    except session.Interrupted as stop:
-        print(f"stress: stopped by {stop.name}; the makings so far are in the work folder")
-        sys.exit(stop.exit_status)
+    commands.main(main, lambda name: f"stress: stopped by {name}; the makings so far are in "
+                                     "the work folder")

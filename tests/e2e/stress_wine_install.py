@@ -19,41 +19,23 @@ import argparse
 import contextlib
 import os
 import shutil
-import subprocess
-import sys
 import time
 
-from wine import test_machine, session
+import commands
+from wine import machine, processes, wineserver
+from wine import waits as waiting
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCRIPT = os.path.join(ROOT, "scripts", "wine-install")
 PASSED = "Gyrelle detected and installed"
+WAITS = waiting.recipe(on_users_display=False)
 
 
-def run_script(script, argv, env, output_path, timeout=600):
-    """The script's exit code (None when it was killed at the time-out) and its output."""
-    owned = session.Owned()
-    with open(output_path, "wb") as out:
-        proc = owned.popen([script] + argv, env=env, stdin=subprocess.DEVNULL, stdout=out,
-                           stderr=subprocess.STDOUT)
-    try:
-        rc = proc.wait(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        owned.stop(proc, "wine-install", output_path + ".stuck", grace=0)
-        rc = None
-    except BaseException:
-        # Stopped ourselves: the script ends its own installer and session on SIGTERM.
-        session.end_groups([proc], grace=60)
-        raise
-    with open(output_path, errors="replace") as f:
-        return rc, f.read()
-
-
-def end_session(prefix, log_path):
+def end_session(prefix, log_path, owned):
     """Ends what is left of this prefix's own session; it is no one else's."""
-    if os.path.isdir(prefix) and session.server_running(prefix):
-        session.end_wine_session(prefix, session.base_environment(prefix, None),
-                                     log_path, kill=True)
+    if os.path.isdir(prefix) and wineserver.server_running(prefix):
+        wineserver.end_session(prefix, wineserver.base_environment(prefix, None), log_path,
+                               owned, WAITS, kill=True)
 
 
 def keep_logs(prefix, run_dir):
@@ -93,15 +75,15 @@ def main():
     parser.add_argument("--env", action="append", default=[], metavar="NAME=VALUE",
                         help="set in the runs' environment (QEMU_LOG, say)")
     args = parser.parse_args()
-    session.stop_on_signals()
 
     work = os.path.abspath(args.work)
     prefix = os.path.join(work, "prefix")
     original = os.path.join(work, "prefix-reused")
     pid_file = os.path.join(os.path.dirname(work), os.path.basename(work) + ".pids")
-    session.end_recorded_processes(pid_file)
+    processes.end_recorded_processes(pid_file)
+    owned = processes.Owned.of(WAITS)
     for folder in (prefix, original):
-        end_session(folder, os.devnull)
+        end_session(folder, os.devnull, owned)
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(os.path.join(work, "runs"))
     link = os.path.join(work, "gyrelle")
@@ -110,18 +92,19 @@ def main():
     for setting in args.env:
         name, _, value = setting.partition("=")
         env[name] = value
-    simulators = test_machine.SimulatorSet(args.simulator, work, pid_file)
+    simulators = machine.SimulatorSet(args.simulator, work, pid_file, owned, WAITS)
     results = []
+    run_time = waiting.recipe_path(WAITS, making=True) + 30
     try:
-        simulators.start(test_machine.Controller(1, ("--link", link)))
-        rc, output = run_script(args.script, ["--exe", args.exe, link], env,
-                                os.path.join(work, "make-prefix.out"))
+        simulators.start(machine.Controller(1, ("--link", link)))
+        rc, output = commands.run_script(args.script, ["--exe", args.exe, link], env,
+                                         os.path.join(work, "make-prefix.out"), owned, run_time)
         keep_logs(prefix, work)
         if rc != 0 or PASSED not in output:
             print(output)
             print(f"stress: making the prefix failed ({rc}); logs in {work}")
             return 1
-        end_session(prefix, os.path.join(work, "wineserver.log"))
+        end_session(prefix, os.path.join(work, "wineserver.log"), owned)
         if not args.no_user_font:
             with open(os.path.join(prefix, "drive_c", "windows", "Fonts", "tahoma.ttf"), "wb") as f:
                 f.write(b"the user's own tahoma")
@@ -134,22 +117,26 @@ def main():
             os.makedirs(run_dir)
             if not args.same_prefix:
                 shutil.rmtree(prefix, ignore_errors=True)
-                subprocess.run(["cp", "-a", original, prefix], check=True, timeout=300)
+                owned.step(["cp", "-a", original, prefix], None,
+                           os.path.join(run_dir, "copy.log"), WAITS.copy_template,
+                           "the copy of the prefix")
             started = time.monotonic()
-            rc, output = run_script(args.script, ["--exe", args.exe, link], env,
-                                    os.path.join(run_dir, "wine-install.out"))
+            rc, output = commands.run_script(args.script, ["--exe", args.exe, link], env,
+                                             os.path.join(run_dir, "wine-install.out"), owned,
+                                             run_time)
             seconds = time.monotonic() - started
             keep_logs(prefix, run_dir)
-            leftover = session.server_running(prefix)
-            end_session(prefix, os.path.join(run_dir, "stress-wineserver.log"))
+            leftover = wineserver.server_running(prefix)
+            end_session(prefix, os.path.join(run_dir, "stress-wineserver.log"), owned)
             ok = rc == 0 and PASSED in output and not leftover
             results.append((n, ok, rc, run_dir))
             print(f"run {n:2d}: {'passed' if ok else 'FAILED'} (exit {rc}, {seconds:.0f} s"
                   f"{', its Wine session was left running' if leftover else ''})", flush=True)
     finally:
         simulators.stop()
-        session.end_recorded_processes(pid_file)
-        end_session(prefix, os.path.join(work, "wineserver.log"))
+        owned.end_all()
+        processes.end_recorded_processes(pid_file)
+        end_session(prefix, os.path.join(work, "wineserver.log"), owned)
         shutil.rmtree(original, ignore_errors=True)
 
     passed = sum(1 for r in results if r[1])
@@ -171,8 +158,5 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        sys.exit(main())
-    except session.Interrupted as stop:
-        print(f"stress: stopped by {stop.name}; the runs so far are in the work folder")
-        sys.exit(stop.exit_status)
+    commands.main(main, lambda name: f"stress: stopped by {name}; the runs so far are in the "
+                                     "work folder")

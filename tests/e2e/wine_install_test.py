@@ -16,16 +16,40 @@ import contextlib
 import os
 import shutil
 import signal
-import subprocess
-import sys
 import time
 
+import commands
 from wine import joystick_keys as want
-from wine import test_machine, registry, session
+from wine import machine, processes, registry, wineserver
+from wine import waits as waiting
 from wine.report import text_of
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCRIPT = os.path.join(ROOT, "scripts", "wine-install")
+# The waits scripts/wine-install is given here, shorter than a user's where a user's would
+# not fit this test's own time-out (e2e.wine_install's TIMEOUT), which check_timeouts.py
+# holds above total_path().
+SCRIPT_WAITS = "wineboot=240,import_keys=120,x_tool=10,screenshot=15,gdb=30"
+WAITS = waiting.parse(SCRIPT_WAITS, waiting.recipe(on_users_display=False))
+# The test's own waits: a run refused at once, Wine starting a program of the user's, a run
+# reaching its installer, and its end after Ctrl-C.
+REFUSED = 60
+WINE_STARTS = 60
+INSTALLER_STARTS = 180
+STOPS = 60
+FAILED_MARK = "FAILED"
+
+
+def total_path():
+    """The longest this test can take when each of its waits runs out: a refused DEVICE
+    twice, the run that makes the prefix, the reuse, the busy prefix, the stopped run."""
+    return (2 * REFUSED + script_time(True) + script_time(False) + WINE_STARTS + REFUSED
+            + INSTALLER_STARTS + STOPS + 2 * WAITS.session_close())
+
+
+def script_time(making):
+    """One run of the script: its own path, and Python's start and the words around it."""
+    return waiting.recipe_path(WAITS, making) + 30
 
 
 def registry_problems(hive):
@@ -47,21 +71,10 @@ def registry_problems(hive):
     return problems
 
 
-def run_script(argv, env, output_path, timeout=600):
+def run_script(argv, env, output_path, owned, timeout):
     """The script's exit code (None when it was stopped at the time-out) and its output."""
-    owned = session.Owned()
-    with open(output_path, "wb") as out:
-        proc = owned.popen([SCRIPT] + argv, env=env, stdin=subprocess.DEVNULL, stdout=out,
-                           stderr=subprocess.STDOUT)
-    try:
-        rc = proc.wait(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        rc = None
-        state = owned.stop(proc, "wine-install", output_path + ".stuck")
-        print(f"wine-install {' '.join(argv)} did not end within {timeout} s and was stopped "
-              f"(the state of its stuck processes: {state})")
-    with open(output_path, errors="replace") as f:
-        return rc, f.read()
+    return commands.run_script(SCRIPT, ["--waits", SCRIPT_WAITS] + argv, env, output_path,
+                               owned, timeout)
 
 
 def snapshot(prefix):
@@ -73,7 +86,7 @@ def snapshot(prefix):
     return files, sorted(os.listdir(prefix))
 
 
-def not_serial_problems(work, env):
+def not_serial_problems(work, env, owned):
     """A regular file and a folder as DEVICE: exit 2, one line, no prefix made."""
     problems = []
     regular = os.path.join(work, "not-a-device")
@@ -82,7 +95,8 @@ def not_serial_problems(work, env):
     folder = os.path.join(work, "a-folder")
     os.makedirs(folder)
     for device in (regular, folder):
-        rc, output = run_script([device], env, os.path.join(work, "not-serial.out"), 60)
+        rc, output = run_script([device], env, os.path.join(work, "not-serial.out"), owned,
+                                REFUSED)
         if rc != 2 or output.strip() != f"wine-install: {device} is not a serial device":
             problems.append(f"{device} as DEVICE: exit {rc}, said {output!r}")
         if os.path.exists(env["WINEPREFIX"]):
@@ -90,7 +104,7 @@ def not_serial_problems(work, env):
     return problems
 
 
-def reuse_problems(args, work, prefix, link, env, pid_file):
+def reuse_problems(args, work, prefix, link, env, pid_file, owned):
     """The prefix made above, now the user's: a process naming it, a font and a key of the
     user's survive a second run, whose registry copies equal the registry before it; a Wine
     program of the user's running there makes the next run refuse and change nothing."""
@@ -100,10 +114,11 @@ def reuse_problems(args, work, prefix, link, env, pid_file):
         f.write(b"the user's own tahoma")
     with open(os.path.join(prefix, "user.reg"), "a", newline="\n") as f:
         f.write('\n[Software\\\\UsersOwn] 1700000000\n"Kept"="yes"\n')
-    sleeper = subprocess.Popen(["sleep", "600"], env=env, start_new_session=True)
-    session.record_process(pid_file, sleeper)
+    sleeper = processes.start_unowned(["sleep", "600"], env=env)
+    processes.record_process(pid_file, sleeper)
     before, _ = snapshot(prefix)
-    rc, output = run_script(["--exe", args.exe, link], env, os.path.join(work, "reuse.out"))
+    rc, output = run_script(["--exe", args.exe, link], env, os.path.join(work, "reuse.out"),
+                            owned, script_time(False))
     print(output)
     if rc != 0 or "Gyrelle detected and installed" not in output:
         problems.append(f"the run in the reused prefix exited {rc}; its logs are in "
@@ -128,21 +143,19 @@ def reuse_problems(args, work, prefix, link, env, pid_file):
     if f'wine-install:   sets HKLM\\Software\\Wine\\Ports: "COM1"="{link}" (as it is already)' \
             not in output.splitlines() or "AppDefaults\\gyrsetup.exe" not in output:
         problems.append("the run did not say what it changes")
-    session.end_groups([sleeper], grace=0)
+    processes.end_groups([sleeper], grace=0)
 
     # A Wine program of the user's that waits for input.
-    wine_env = session.base_environment(prefix, None)
-    program = subprocess.Popen(["wine", "cmd"], env=wine_env, stdin=subprocess.PIPE,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                               start_new_session=True)
-    session.record_process(pid_file, program)
+    wine_env = wineserver.base_environment(prefix, None)
+    program = processes.start_unowned(["wine", "cmd"], env=wine_env, stdin=processes.PIPE,
+                                      stdout=processes.DEVNULL, stderr=processes.DEVNULL)
+    processes.record_process(pid_file, program)
     try:
-        deadline = time.monotonic() + 60
-        while not session.server_running(prefix) and time.monotonic() < deadline:
-            time.sleep(0.2)
+        waiting.poll(lambda: wineserver.server_running(prefix), WINE_STARTS, every=0.2)
         time.sleep(2)
         before = snapshot(prefix)
-        rc, output = run_script(["--exe", args.exe, link], env, os.path.join(work, "busy.out"), 120)
+        rc, output = run_script(["--exe", args.exe, link], env, os.path.join(work, "busy.out"),
+                                owned, REFUSED)
         want_line = (f"wine-install: Wine programs are running in {prefix}: close them, then "
                      "run wine-install again")
         if rc != 1 or output.strip() != want_line:
@@ -153,9 +166,9 @@ def reuse_problems(args, work, prefix, link, env, pid_file):
             problems.append("the prefix changed although Wine programs were running")
     finally:
         # The test made this prefix: ending its session is the test's to do.
-        session.end_wine_session(prefix, wine_env, os.path.join(work, "wineserver.log"),
-                                     kill=True)
-        session.end_groups([program], grace=0)
+        wineserver.end_session(prefix, wine_env, os.path.join(work, "wineserver.log"), owned,
+                               WAITS, kill=True)
+        processes.end_groups([program], grace=0)
     return problems
 
 
@@ -166,7 +179,7 @@ def newest_logs(prefix):
     return os.path.join(root, runs[-1]) if runs else root
 
 
-def interrupt_problems(args, work, prefix, link, env):
+def interrupt_problems(args, work, prefix, link, env, owned):
     """Ctrl-C while the installer runs in a reused prefix: exit 130 within seconds, no
     traceback, the registry copies and the command that restores them named, and no Wine
     session of the prefix left."""
@@ -174,36 +187,36 @@ def interrupt_problems(args, work, prefix, link, env):
     output_path = os.path.join(work, "interrupted.out")
     earlier = newest_logs(prefix)
     with open(output_path, "wb") as out:
-        run = subprocess.Popen([SCRIPT, "--exe", args.exe, link], env=env,
-                               stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                               start_new_session=True)
+        run = owned.popen([SCRIPT, "--waits", SCRIPT_WAITS, "--exe", args.exe, link], env=env,
+                          stdout=out, stderr=processes.STDOUT)
+
+    def installer_running():
+        if newest_logs(prefix) == earlier:
+            return False
+        program_log = os.path.join(newest_logs(prefix), "gyrsetup.log")
+        with contextlib.suppress(FileNotFoundError), open(program_log, errors="replace") as f:
+            return "UdComOpen:" in f.read()
+        return False
+
     try:
         # Stopped once the installer has begun to open COM1: it is running, mid-probe.
-        deadline = time.monotonic() + 180
-        running = False
-        while time.monotonic() < deadline and run.poll() is None and not running:
-            time.sleep(0.2)
-            if newest_logs(prefix) == earlier:
-                continue
-            program_log = os.path.join(newest_logs(prefix), "gyrsetup.log")
-            with contextlib.suppress(FileNotFoundError), \
-                    open(program_log, errors="replace") as f:
-                running = "UdComOpen:" in f.read()
+        running = waiting.poll(installer_running, INSTALLER_STARTS, every=0.2,
+                               give_up=lambda: run.poll() is not None)
         if run.poll() is not None or not running:
             problems.append(f"the run to interrupt never started the installer (exit "
                             f"{run.poll()})")
             return problems
         sent = time.monotonic()
-        run.send_signal(signal.SIGINT)
-        try:
-            rc = run.wait(timeout=60)
-        except subprocess.TimeoutExpired:
-            problems.append("Ctrl-C did not end wine-install within 60 s")
+        # As a terminal sends Ctrl-C: to the command's process group.
+        owned.signal(run, signal.SIGINT)
+        rc = owned.wait(run, STOPS)
+        if rc is None:
+            problems.append(f"Ctrl-C did not end wine-install within {STOPS} s")
             return problems
         took = time.monotonic() - sent
     finally:
         if run.poll() is None:
-            session.end_groups([run])
+            owned.stop(run, "wine-install after Ctrl-C", output_path + ".stuck")
     with open(output_path, errors="replace") as f:
         output = f.read()
     print(output)
@@ -223,7 +236,7 @@ def interrupt_problems(args, work, prefix, link, env):
             "before is in:" not in lines or not any(line.startswith("wine-install:   cp -p ")
                                                     for line in lines):
         problems.append("after Ctrl-C, nothing said how to restore the registry")
-    if session.server_running(prefix):
+    if wineserver.server_running(prefix):
         problems.append("a Wine session of the prefix is left after Ctrl-C")
     return problems
 
@@ -234,24 +247,24 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--work", required=True, help="folder for the prefix and the logs (emptied)")
     args = parser.parse_args()
-    session.stop_on_signals()
     work = os.path.abspath(args.work)
     prefix = os.path.join(work, "prefix")
     pid_file = os.path.join(os.path.dirname(work), os.path.basename(work) + ".pids")
-    session.end_recorded_processes(pid_file)
-    shutil.rmtree(work, ignore_errors=True)
+    processes.end_recorded_processes(pid_file)
+    keep_failed(work, prefix)
     os.makedirs(work)
     link = os.path.join(work, "gyrelle")
     problems = []
-    simulators = test_machine.SimulatorSet(args.simulator, work, pid_file)
+    owned = processes.Owned.of(WAITS)
+    simulators = machine.SimulatorSet(args.simulator, work, pid_file, owned, WAITS)
     try:
-        simulators.start(test_machine.Controller(1, ("--link", link)))
+        simulators.start(machine.Controller(1, ("--link", link)))
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WINEPREFIX")}
         env["WINEPREFIX"] = prefix
-        problems += not_serial_problems(work, env)
+        problems += not_serial_problems(work, env, owned)
         started = time.monotonic()
         rc, output = run_script(["--exe", args.exe, link], env,
-                                os.path.join(work, "wine-install.out"))
+                                os.path.join(work, "wine-install.out"), owned, script_time(True))
         print(output)
         print(f"scripts/wine-install took {time.monotonic() - started:.0f} s")
         if rc != 0:
@@ -270,27 +283,47 @@ def main():
             problems.append("a message box was shown")
         problems += registry_problems(registry.Hive(os.path.join(prefix, "system.reg")))
         if not problems:
-            problems += reuse_problems(args, work, prefix, link, env, pid_file)
+            problems += reuse_problems(args, work, prefix, link, env, pid_file, owned)
         if not problems:
-            problems += interrupt_problems(args, work, prefix, link, env)
+            problems += interrupt_problems(args, work, prefix, link, env, owned)
     finally:
         simulators.stop()
-        session.end_recorded_processes(pid_file)
+        owned.end_all()
+        processes.end_recorded_processes(pid_file)
         # wine-install ends the prefix's session; leftovers of a failed run go here.
-        session.end_wine_session(prefix, session.base_environment(prefix, None),
-                                     os.path.join(work, "wineserver.log"), kill=True)
+        if os.path.isdir(prefix):
+            wineserver.end_session(prefix, wineserver.base_environment(prefix, None),
+                                   os.path.join(work, "wineserver.log"), owned, WAITS,
+                                   kill=True)
     for problem in problems:
         print(f"FAIL {problem}")
     if problems:
-        print(f"the prefix and the logs are kept in {work}")
+        with open(os.path.join(work, FAILED_MARK), "w") as f:
+            f.write("\n".join(problems) + "\n")
+        print(f"the prefix and the logs are kept in {work}; the next run keeps them in "
+              f"{work}.failed")
         return 1
-    shutil.rmtree(prefix, ignore_errors=True)
+    remove_prefix(prefix)
     print("ok")
     return 0
 
 
+def remove_prefix(prefix):
+    """The prefix, and what its ended sessions left in Wine's temporary folders."""
+    wineserver.remove_server_folders(prefix)
+    shutil.rmtree(prefix, ignore_errors=True)
+
+
+def keep_failed(work, prefix):
+    """Empties the work folder for this run; a failed run's folder is moved aside first,
+    in place of the failed one kept before it."""
+    if os.path.exists(os.path.join(work, FAILED_MARK)):
+        shutil.rmtree(work + ".failed", ignore_errors=True)
+        os.rename(work, work + ".failed")
+    elif os.path.isdir(prefix):
+        remove_prefix(prefix)
+    shutil.rmtree(work, ignore_errors=True)
+
+
 if __name__ == "__main__":
-    try:
-        sys.exit(main())
-    except session.Interrupted as stop:
-        sys.exit(stop.exit_status)
+    commands.main(main)

@@ -11,7 +11,8 @@ import socket
 import tempfile
 import unittest
 
-from wine import session
+from wine import processes, waits as waiting
+from wine.xvfb import Xvfb
 
 CLIENTS = 200
 # Little-endian connection setup, protocol 11.0, no authorization.
@@ -37,7 +38,8 @@ def connect_once(path):
 class XvfbTest(unittest.TestCase):
     def test_clients_one_after_another_are_all_taken(self):
         with tempfile.TemporaryDirectory(prefix="xvfb-test-") as folder, \
-                session.Xvfb(os.path.join(folder, "xvfb.log")) as xvfb:
+                processes.Owned.of(waiting.Waits()) as owned, \
+                Xvfb(os.path.join(folder, "xvfb.log"), owned, waiting.Waits()) as xvfb:
             path = f"/tmp/.X11-unix/X{xvfb.display.lstrip(':')}"
             answers = [connect_once(path) for _ in range(CLIENTS)]
         refused = [(n, a) for n, a in enumerate(answers) if a != SUCCESS]

@@ -20,9 +20,9 @@ import tempfile
 import unittest
 
 import wine
-from wine import checks, install, prefix, registry, report, session
+from wine import checks, install, prefix, processes, registry, report, wineserver
 from wine.install import OWN_MARKER as MARKER
-from wine.installer_run import Outcome
+from wine.installer_run import Result
 from wine.user import Shown
 
 
@@ -337,8 +337,8 @@ class MachineKeys(unittest.TestCase):
 
 
 def outcome(exit_code, *shown, problems=(), log=""):
-    return Outcome(exit_code=exit_code, user_problems=list(problems), program_output=log,
-                   shown=list(shown))
+    return Result(exit_code=exit_code, problems=tuple(problems), program_output=log,
+                  shown=tuple(shown), message_boxes=(), screenshots=(), hive=None, work_dir="")
 
 
 # The installer's log when the session's desktop could not load Wine's X11 driver.
@@ -425,9 +425,9 @@ class PortPicked(Folder):
 
 class PreparationFailures(unittest.TestCase):
     def test_a_program_stopped_at_its_time_out_is_not_said_to_have_failed_with_none(self):
-        self.assertEqual(session.how_it_ended("wineboot -i", None, 300, "prepare.log"),
+        self.assertEqual(processes.how_it_ended("wineboot -i", None, 300, "prepare.log"),
                          "wineboot -i did not end within 300 s and was stopped; see prepare.log")
-        self.assertEqual(session.how_it_ended("wineboot -i", 3, 300, "prepare.log"),
+        self.assertEqual(processes.how_it_ended("wineboot -i", 3, 300, "prepare.log"),
                          "wineboot -i failed (3); see prepare.log")
 
 
@@ -439,12 +439,12 @@ class WineserverFolders(Folder):
         name = f"server-{st.st_dev:x}-{st.st_ino:x}"
         os.makedirs(self.path("run", "4321"))
         self.assertEqual(
-            session.server_folders(self.path("prefix"), uid=4321, environ={"TMPDIR": "/var/tmp"},
+            wineserver.server_folders(self.path("prefix"), uid=4321, environ={"TMPDIR": "/var/tmp"},
                                    run_user_root=self.path("run")),
             [self.path("run", "4321", "wine", name), f"/var/tmp/wine-aB3dE9/{name}",
              f"/tmp/wine-aB3dE9/{name}", f"/tmp/.wine-4321/{name}"])
         self.assertEqual(
-            session.server_folders(self.path("prefix"), uid=99, environ={},
+            wineserver.server_folders(self.path("prefix"), uid=99, environ={},
                                    run_user_root=self.path("run")),
             [f"/tmp/wine-aB3dE9/{name}", f"/tmp/.wine-99/{name}"])
 
@@ -458,7 +458,7 @@ class WineserverFolders(Folder):
         os.makedirs(folder)
         lock = os.path.join(folder, "lock")
         open(lock, "w").close()
-        self.assertFalse(session.server_running(self.path("prefix")))
+        self.assertFalse(wineserver.server_running(self.path("prefix")))
         holder = subprocess.Popen(
             [sys.executable, "-c", "import fcntl,sys,time; f=open(sys.argv[1],'w'); "
              "fcntl.lockf(f, fcntl.LOCK_EX); print('held', flush=True); time.sleep(60)", lock],
@@ -466,7 +466,7 @@ class WineserverFolders(Folder):
         self.addCleanup(holder.wait)
         self.addCleanup(holder.kill)
         self.assertEqual(holder.stdout.readline(), "held\n")
-        self.assertTrue(session.server_running(self.path("prefix")))
+        self.assertTrue(wineserver.server_running(self.path("prefix")))
 
 
 def cases_as_ordinary_user(wanted):

@@ -26,7 +26,13 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(wine.__file__)))
 STAND_INS = {
     "wine": '#!/bin/sh\n[ "$1" = --version ] && { echo wine-8.0; exit 0; }\n'
             'printf "%s\\n" "wine $*" >> "$FAKE_DIR/calls"\n'
-            '[ -n "$FAKE_WINE_FAILS" ] && exit 1\necho $$ > "$FAKE_DIR/running.pid"\n'
+            '[ -n "$FAKE_WINE_FAILS" ] && exit 1\n'
+            # FAKE_WINE_IMPORTS: regedit ends at once, so that the run reaches the installer,
+            # which notes its own pid.
+            'if [ -n "$FAKE_WINE_IMPORTS" ]; then\n'
+            '  case "$*" in *regedit*) exit 0;; *gyrsetup*) echo $$ > "$FAKE_DIR/gyrsetup.pid";; esac\n'
+            'fi\n'
+            'echo $$ > "$FAKE_DIR/running.pid"\n'
             "exec sleep 60\n",
     # Wine writes the prefix's .update-timestamp before it has made the prefix, and takes
     # a prefix with one as made. FAKE_WINEBOOT_ENDS: it makes the prefix's system.reg and
@@ -43,6 +49,10 @@ STAND_INS = {
                   'if [ "$1" = -w ] && [ -e "$FAKE_DIR/hold-session" ]; then\n'
                   '  echo $$ > "$FAKE_DIR/session-held"\n'
                   '  while [ -e "$FAKE_DIR/hold-session" ]; do sleep 0.05; done\nfi\nexit 0\n',
+    # An X server that tells its display at once; an xdotool that never answers, as when
+    # the X server stops answering. Each notes its pid, for the test to see it ended.
+    "Xvfb": '#!/bin/sh\necho $$ >> "$FAKE_DIR/xvfb.pids"\neval "echo 99 >&$2"\nexec sleep 60\n',
+    "xdotool": '#!/bin/sh\necho $$ >> "$FAKE_DIR/xdotool.pids"\nexec sleep 60\n',
 }
 REGISTRY = {"system.reg": b"WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n"
                           b"#arch=win32\n",
@@ -82,11 +92,14 @@ class StandInRun(unittest.TestCase):
             with open(os.path.join(self.prefix, name), "wb") as f:
                 f.write(data)
 
-    def start(self, prefix=None, stdout=subprocess.PIPE, new_session=False, **extra):
+    def start(self, prefix=None, stdout=subprocess.PIPE, new_session=False, options=(),
+              program=("-m", "wine.install"), **extra):
+        """options: more of the command's options; program: what Python runs in place of
+        the command's module; extra: the environment's additions (DISPLAY among them)."""
         env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
         env.update(PATH=self.bin + os.pathsep + env["PATH"], PYTHONPATH=ROOT,
                    WINEPREFIX=prefix or self.prefix, FAKE_DIR=self.dir, **extra)
-        return subprocess.Popen([sys.executable, "-P", "-m", "wine.install", "--exe", self.exe,
+        return subprocess.Popen([sys.executable, "-P", *program, *options, "--exe", self.exe,
                                  self.device], env=env, stdin=subprocess.DEVNULL,
                                 stdout=stdout, stderr=subprocess.PIPE, text=True,
                                 cwd=self.dir, start_new_session=new_session)
@@ -128,6 +141,14 @@ class StandInRun(unittest.TestCase):
     def calls(self):
         with open(os.path.join(self.dir, "calls")) as f:
             return f.read().splitlines()
+
+    def noted_pids(self, *names):
+        """The pids the stand-ins noted in these files, each file one or more lines."""
+        pids = {}
+        for name in names:
+            with contextlib.suppress(FileNotFoundError), open(os.path.join(self.dir, name)) as f:
+                pids[name] = [int(line) for line in f if line.strip()]
+        return pids
 
 
 def alive(pid):
@@ -228,6 +249,70 @@ class Failed(StandInRun):
                       "registry as it was before is in:", lines)
         self.assertEqual(len([line for line in lines if line.startswith("wine-install:   cp -p ")]),
                          1, out)
+
+
+# A failure inside the run that nothing names: the user's search for a window fails, once
+# the installer's stand-in has noted its pid.
+INJECTED_FAULT = ("import os, sys, time, wine.user, wine.install\n"
+                  "def fault(self, title):\n"
+                  "    while not os.path.exists(os.environ['FAKE_DIR'] + '/gyrsetup.pid'):\n"
+                  "        time.sleep(0.05)\n"
+                  "    raise RuntimeError('an injected fault')\n"
+                  "wine.user.User.find = fault\n"
+                  "sys.exit(wine.install.main(sys.argv[1:]))\n")
+
+
+class Hung(StandInRun):
+    """A run in a reused prefix whose installer is up when the user side fails: an X tool
+    that never answers, or a fault of the run's own. It ends by itself, with status 5, says
+    how the prefix stands and how to restore it, and leaves none of its processes."""
+
+    def test_a_failure_while_the_installer_runs_ends_the_run_in_its_own_words(self):
+        hung_xdotool = ("xdotool did not answer within 3 s and was stopped (xdotool search "
+                        "--onlyvisible --name ^Gyrelle\\ Detection$)")
+        cases = [
+            # (case, the run's environment, Python's program, what the last line says)
+            ("a hung xdotool, no DISPLAY", {}, ("-m", "wine.install"), hung_xdotool),
+            ("a hung xdotool on the user's display", {"DISPLAY": ":99"},
+             ("-m", "wine.install"), hung_xdotool),
+            ("a fault of the run's own", {}, ("-c", INJECTED_FAULT),
+             "failed unexpectedly: RuntimeError: an injected fault; the traceback is in "
+             "{logs}/traceback.txt"),
+        ]
+        for case, display, program, last in cases:
+            with self.subTest(case):
+                self.clear()
+                for name in ("xvfb.pids", "xdotool.pids", "gyrsetup.pid"):
+                    with contextlib.suppress(FileNotFoundError):
+                        os.unlink(os.path.join(self.dir, name))
+                self.user_prefix()
+                run = self.start(options=("--waits", "x_tool=3"), program=program,
+                                 FAKE_WINE_IMPORTS="1", **display)
+                try:
+                    out, err = run.communicate(timeout=45)
+                except subprocess.TimeoutExpired:
+                    run.kill()
+                    self.fail(f"the run did not end by itself: {run.communicate()}")
+                lines = out.splitlines()
+                logs_root = os.path.join(self.prefix, "gyrsetup-logs")
+                logs = os.path.join(logs_root, os.listdir(logs_root)[0])
+                self.assertEqual(run.returncode, 5, out + err)
+                self.assertNotIn("Traceback", out + err)
+                self.assertEqual(lines[-1], f"wine-install: {last.format(logs=logs)} (exit "
+                                            "status 5)")
+                self.assertIn(f"wine-install: {self.prefix} may hold part of this run's "
+                              "changes; its registry as it was before is in:", lines)
+                self.assertEqual(len([line for line in lines
+                                      if line.startswith("wine-install:   cp -p ")]), 1, out)
+                pids = self.noted_pids("xvfb.pids", "xdotool.pids", "gyrsetup.pid")
+                self.assertIn("gyrsetup.pid", pids, out)
+                self.assertEqual("xvfb.pids" in pids, not display, pids)
+                left = {name: [pid for pid in noted if alive(pid)]
+                        for name, noted in pids.items()}
+                self.assertEqual(left, {name: [] for name in pids}, "processes left running")
+                if "fault" in case:
+                    with open(os.path.join(logs, "traceback.txt")) as f:
+                        self.assertIn("RuntimeError: an injected fault", f.read())
 
 
 class Refused(StandInRun):

@@ -1,11 +1,12 @@
-"""The test machine: a Windows 9x-like machine under Wine, made for the demo and the
-end-to-end scenarios, and the installer run on it.
+"""The Windows 9x-like machine of the demo and the end-to-end scenarios, and the installer
+run on it.
 
 The machine: a copy of the template prefix with a .reg fixture imported into a live
 session, COM1..COM9 linked to controller simulators or to nothing, the test joystick driver
 registered and the broadcast listener waiting. The run itself is wine.installer_run's, as
 for scripts/wine-install; the user (wine.user) answers its windows. Each phase's time goes to
-phases.tsv in the run's work folder.
+phases.tsv in the run's work folder. A failed run's folder is kept, and survives the next
+run of the same name as NAME.failed beside it.
 """
 
 import contextlib
@@ -13,20 +14,23 @@ import dataclasses
 import os
 import shutil
 import socket
-import subprocess
-import time
 
-from wine import installer_run
+from wine import installer_run, processes, registry, signals, wineserver
 from wine import prefix as prefixes
-from wine import registry
-from wine import session as sessions
-from wine.session import WineError, run_to_files
+from wine import waits as waiting
+from wine.phases import Phases
+from wine.processes import WineError
+from wine.xvfb import Xvfb
 
 # What joyGetDevCapsA(-1) reports as szRegKey under Wine, and the section the installer
 # hands to OpenDriver with it.
 JOYSTICK_DRIVER_NAME = "DINPUT.DLL"
 JOYSTICK_SECTION = "Joystick"
 PORT_COUNT = 9
+JDD_CONFIGCHANGED = 0x903
+JDD_GETDEVCAPS = 0x802
+# Written into a run's work folder when it failed: the next run of the same name keeps it.
+FAILED_MARK = "FAILED"
 
 
 def padded_folder(parent, length):
@@ -89,10 +93,11 @@ class WineSession:
     because HKLM\\hardware lives only as long as the session does.
     """
 
-    def __init__(self, e2e_dir, name, display=None, own_display=True, keep=False,
+    def __init__(self, e2e_dir, name, waits, display=None, own_display=True, keep=False,
                  work_length=0, windows_version=prefixes.WINDOWS_VERSION):
-        """windows_version: what Wine answers as ("win95", "win98", "winme"); None for
-        Wine's default."""
+        """waits: every wait of the machine and its run; windows_version: what Wine answers
+        as ("win95", "win98", "winme"); None for Wine's default."""
+        self.waits = waits
         self.e2e_dir = os.path.abspath(e2e_dir)
         self.windows_version = windows_version
         self.name = name
@@ -109,9 +114,9 @@ class WineSession:
         self.staged = set()
         self.env = None
         self.session_started = False
-        self.owned = sessions.Owned()
+        self.owned = processes.Owned.of(waits)
         self.port_targets = {}
-        self.phases = sessions.Phases()
+        self.phases = Phases()
 
     # -- life cycle -------------------------------------------------------------------
     def __enter__(self):
@@ -130,37 +135,45 @@ class WineSession:
         return False
 
     def _start(self):
-        template = prefixes.ensure_template(self.e2e_dir)
+        template = prefixes.ensure_template(self.e2e_dir, self.owned, self.waits)
         self.prepare_folders()
-        self.phases = sessions.Phases(self.path("phases.tsv"))
+        self.phases = Phases(self.path("phases.tsv"))
+        signals.deadline_names_phases_of(self.phases)
         with self.phases("prefix copy"):
-            prefixes.copy_template(template, self.prefix)
+            prefixes.copy_template(template, self.prefix, self.owned, self.waits)
             if self.windows_version != prefixes.WINDOWS_VERSION:
                 prefixes.set_windows_version(os.path.join(self.prefix, "user.reg"),
                                              self.windows_version)
         if self.own_display:
             with self.phases("X server"):
-                self.xvfb = sessions.Xvfb(self.path("xvfb.log"), self.pid_file()).__enter__()
+                self.xvfb = Xvfb(self.path("xvfb.log"), self.owned, self.waits,
+                                 self.pid_file()).__enter__()
             self.display = self.xvfb.display
         else:
             self.display = self.requested_display
-        self.env = sessions.base_environment(self.prefix, self.display)
+        self.env = wineserver.base_environment(self.prefix, self.display)
 
     def prepare_folders(self):
         """The work folder (emptied) and a new short folder, after ending what a killed run
-        of the same name left behind."""
+        of the same name left behind. A failed run's folder is moved aside first, in place
+        of the failed one kept before it."""
         runs = padded_folder(os.path.join(self.e2e_dir, "runs"),
                              self.work_length - len(self.name) - 1)
         os.makedirs(runs, exist_ok=True)
         self.work = os.path.join(runs, self.name)
         # A run of the same name that was killed may have left its processes behind.
-        sessions.end_recorded_processes(os.path.join(runs, f"{self.name}.pids"))
+        processes.end_recorded_processes(os.path.join(runs, f"{self.name}.pids"))
         old_prefix = os.path.join(self.work, "prefix")
         if os.path.isdir(old_prefix):
-            run_to_files(["wineserver", "-k"], sessions.base_environment(old_prefix, None),
-                         os.devnull, timeout=30)
+            self.owned.run_to_files(["wineserver", "-k"],
+                                    wineserver.base_environment(old_prefix, None), os.devnull,
+                                    timeout=self.waits.session_kill)
         with contextlib.suppress(OSError), open(os.path.join(self.work, "short-folder")) as f:
             prefixes.remove_short_folder(f.read().strip())
+        if os.path.exists(os.path.join(self.work, FAILED_MARK)):
+            failed = self.work + ".failed"
+            shutil.rmtree(failed, ignore_errors=True)
+            os.rename(self.work, failed)
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
         self.short = prefixes.short_folder()
@@ -204,16 +217,22 @@ class WineSession:
                 self.xvfb.close()
                 self.xvfb = None
             if self.work:
-                sessions.end_recorded_processes(self.pid_file())
+                processes.end_recorded_processes(self.pid_file())
             kept = self.failed or self.keep
             if self.short and self.work and os.path.isdir(self.work):
                 self._keep_short_files()
             if self.work and os.path.isdir(self.work):
+                if self.failed:
+                    with open(self.path(FAILED_MARK), "w") as f:
+                        f.write("this run failed; the next run of the same name keeps this "
+                                "folder as NAME.failed\n")
                 if kept:
                     # The kept prefix's ports still point into the short folder; the next
                     # run of the same name removes both.
-                    sessions.log(f"The run's Wine prefix and logs are kept in {self.work} and {self.short}")
+                    processes.log(f"The run's Wine prefix and logs are kept in {self.work} "
+                                  f"and {self.short}")
                 else:
+                    wineserver.remove_server_folders(self.prefix)
                     shutil.rmtree(self.prefix, ignore_errors=True)
             if self.short and not kept:
                 prefixes.remove_short_folder(self.short)
@@ -269,40 +288,31 @@ class WineSession:
         then brings up the session's services and links the ports."""
         if self.session_started:
             return
-        self.owned.step(["wineserver", "-p"], self.env, self.path("wineserver.log"), 60,
-                        "wineserver -p")
+        self.owned.step(["wineserver", "-p"], self.env, self.path("wineserver.log"),
+                        self.waits.session_start, "wineserver -p")
         self.session_started = True
 
-    def import_reg(self, reg_path, timeout=120):
+    def import_reg(self, reg_path):
         """Imports a .reg file; as the session's first program, regedit also starts it."""
         self.start_session()
         self.owned.step(["wine", "regedit", "/S", self.stage(reg_path)], self.env,
-                        self.path("regedit.log"), timeout, f"regedit /S {reg_path}",
-                        cwd=self.short)
-
-    def run(self, argv, timeout, log_name="program", extra_env=None):
-        """Runs a program to its end; returns its exit code (None when it was stopped at
-        the time-out)."""
-        self.start_session()
-        env = dict(self.env, **(extra_env or {}))
-        return self.owned.run_to_files(["wine"] + list(argv), env,
-                                       self.path(f"{log_name}.log"), timeout=timeout,
-                                       cwd=self.short)
+                        self.path("regedit.log"), self.waits.import_reg,
+                        f"regedit /S {reg_path}", cwd=self.short)
 
     def spawn(self, argv, log_name, extra_env=None):
         """Starts a program in the background; close() ends it if it is still running."""
         self.start_session()
         env = dict(self.env, **(extra_env or {}))
         with open(self.path(f"{log_name}.log"), "ab") as out:
-            return self.owned.popen(["wine"] + list(argv), env=env, stdin=subprocess.DEVNULL,
-                                    stdout=out, stderr=out, cwd=self.short)
+            return self.owned.popen(["wine"] + list(argv), env=env, stdout=out, stderr=out,
+                                    cwd=self.short)
 
     def end_session(self):
         """Ends the session and what still runs in it, so that system.reg holds what the
         programs wrote; False when the session did not end."""
         self.owned.end_all()
-        ended = sessions.end_wine_session(self.prefix, self.env, self.path("wineserver.log"),
-                                          kill=True)
+        ended = wineserver.end_session(self.prefix, self.env, self.path("wineserver.log"),
+                                       self.owned, self.waits, kill=True)
         self.session_started = False
         return ended
 
@@ -311,44 +321,43 @@ class WineSession:
 
 
 class SimulatorSet:
-    """Controller simulators in their own process groups, stopped by process id."""
+    """Controller simulators among a run's processes, each in a group of its own."""
 
-    def __init__(self, binary, work, pid_file):
+    def __init__(self, binary, work, pid_file, owned, waits):
         self.binary = binary
         self.pid_file = pid_file
         self.work = work
+        self.owned = owned
+        self.waits = waits
         self.procs = {}
         self.ptys = {}
 
     def start(self, controller):
+        """Starts the simulator of one port; returns the pseudo-terminal it plays on."""
         log_path = os.path.join(self.work, f"simulator-com{controller.port}.log")
         out_path = os.path.join(self.work, f"simulator-com{controller.port}.out")
-        err = open(os.path.join(self.work, f"simulator-com{controller.port}.err"), "wb")
-        out = open(out_path, "wb")
-        try:
-            proc = subprocess.Popen([self.binary, "--log", log_path, *controller.options],
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                    start_new_session=True)
-        finally:
-            out.close()
-            err.close()
+        err_path = os.path.join(self.work, f"simulator-com{controller.port}.err")
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            proc = self.owned.popen([self.binary, "--log", log_path, *controller.options],
+                                    stdout=out, stderr=err)
         self.procs[controller.port] = proc
-        sessions.record_process(self.pid_file, proc)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
+        processes.record_process(self.pid_file, proc)
+
+        def first_line():
             with open(out_path) as f:
-                first = f.readline()
-            if first.endswith("\n"):
-                self.ptys[controller.port] = first.strip()
-                return first.strip()
-            if proc.poll() is not None:
-                break
-            time.sleep(0.02)
-        raise WineError(f"the simulator on COM{controller.port} did not start within 10 s "
-                        f"(see {err.name})")
+                line = f.readline()
+            return line.strip() if line.endswith("\n") else None
+
+        pty = waiting.poll(first_line, self.waits.simulator_start, every=0.02,
+                           give_up=lambda: proc.poll() is not None)
+        if not pty:
+            raise WineError(f"the simulator on COM{controller.port} did not start within "
+                            f"{self.waits.simulator_start} s (see {err_path})")
+        self.ptys[controller.port] = pty
+        return pty
 
     def stop(self):
-        sessions.end_groups(self.procs.values(), grace=5)
+        processes.end_groups(self.procs.values(), grace=self.waits.simulator_grace)
 
     def logs(self):
         out = {}
@@ -358,17 +367,6 @@ class SimulatorSet:
                 out[port] = f.read().splitlines()
             out.setdefault(port, [])
         return out
-
-
-def _wait_for_file(path, timeout, proc=None):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if os.path.exists(path) and os.path.getsize(path) > 0:
-            return True
-        if proc is not None and proc.poll() is not None:
-            return os.path.exists(path)
-        time.sleep(0.05)
-    return False
 
 
 def _read_driver_log(path):
@@ -392,50 +390,81 @@ class Listener:
         self.count = session.short_path("listener.count")
         self.proc = None
 
+    def started(self):
+        return self.proc is not None
+
     def start(self):
         session = self.session
         self.proc = session.spawn([session.stage(self.program),
                                    prefixes.windows_path(self.ready),
                                    prefixes.windows_path(self.stop_file),
                                    prefixes.windows_path(self.count)], "listener")
-        if not _wait_for_file(self.ready, 60, self.proc):
-            raise WineError("the broadcast listener did not get ready within 60 s "
+        timeout = session.waits.listener_ready
+        ready = waiting.poll(lambda: os.path.exists(self.ready)
+                             and os.path.getsize(self.ready) > 0, timeout, every=0.05,
+                             give_up=lambda: self.proc.poll() is not None)
+        if not ready:
+            raise WineError(f"the broadcast listener did not get ready within {timeout} s "
                             f"(see {session.path('listener.log')})")
 
-    def finish(self, outcome):
+    def finish(self):
+        """(the broadcasts counted or None, a problem in words or None)."""
         # The installer has exited, so every post is already in the listener's queue.
         with open(self.stop_file, "w") as f:
             f.write("stop\n")
-        try:
-            self.proc.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            outcome.user_problems.append("the broadcast listener did not stop within 30 s")
+        timeout = self.session.waits.listener_stop
+        problem = None
+        if self.session.owned.wait(self.proc, timeout) is None:
+            problem = f"the broadcast listener did not stop within {timeout} s"
+        count = None
         with contextlib.suppress(FileNotFoundError, ValueError), open(self.count) as f:
-            outcome.broadcasts = int(f.read().strip())
+            count = int(f.read().strip())
+        return count, problem
 
 
-def run_installer(paths, name, fixture, controllers, user_script, check, *, display=None,
-                  own_display=True, keep=False, program_timeout=90, work_length=0,
+@dataclasses.dataclass(frozen=True)
+class MachineResult:
+    """The run's own Result, with what only this machine counts: its test driver's
+    notifications and its simulators' logs (the broadcasts are the run's listener's)."""
+    run: installer_run.Result
+    driver_messages: tuple
+    simulator_logs: dict
+
+    def __getattr__(self, name):
+        return getattr(self.run, name)
+
+    def notifications(self):
+        """The number of (0x903, 0x802) pairs, or None when the log is not made of them."""
+        codes = [c for c in self.driver_messages if c in (JDD_CONFIGCHANGED, JDD_GETDEVCAPS)]
+        pairs = [JDD_CONFIGCHANGED, JDD_GETDEVCAPS] * (len(codes) // 2)
+        return len(codes) // 2 if codes == pairs else None
+
+    def queries(self, port):
+        return sum(1 for line in self.simulator_logs.get(port, []) if line.strip() == "query")
+
+
+def run_installer(paths, name, fixture, controllers, user_script, check, *, waits,
+                  display=None, own_display=True, keep=False, work_length=0,
                   windows_version=prefixes.WINDOWS_VERSION, program_env=None):
-    """Makes the machine and runs the installer on it once; returns (Outcome, problems
-    found by check).
+    """Makes the machine and runs the installer on it once; returns (MachineResult,
+    problems found by check).
 
-    user_script(user) drives the dialogs while the program runs; check(outcome) returns
+    user_script(user) drives the dialogs while the program runs; check(result) returns
     a list of problems, and the prefix copy is kept for inspection when there are any.
-    work_length sets the least length of the work folder's path; windows_version is what
-    Wine answers as (None: its default, NT). program_env adds to the
-    installer's environment alone.
+    waits: every wait of the machine and the run. work_length sets the least length of the
+    work folder's path; windows_version is what Wine answers as (None: its default, NT).
+    program_env adds to the installer's environment alone.
     """
     artifacts = os.path.join(paths.artifacts, name)
     with contextlib.suppress(FileNotFoundError):
         for old in os.listdir(artifacts):
             os.unlink(os.path.join(artifacts, old))
-    with WineSession(paths.e2e_dir, name, display=display, own_display=own_display,
+    with WineSession(paths.e2e_dir, name, waits, display=display, own_display=own_display,
                      keep=keep, work_length=work_length,
                      windows_version=windows_version) as session:
         phases = session.phases
-        sims = SimulatorSet(paths.simulator, session.work, session.pid_file())
-        outcome = installer_run.Outcome(work_dir=session.work)
+        sims = SimulatorSet(paths.simulator, session.work, session.pid_file(), session.owned,
+                            waits)
         try:
             with phases("simulators"):
                 targets = {c.port: sims.start(c) for c in controllers}
@@ -444,29 +473,25 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, disp
             with phases("session start and registry import"):
                 session.import_reg(fixture)
             driver_log = session.short_path("driver-messages.log")
-
-            def end_session(result):
-                if not session.end_session():
-                    result.user_problems.append("the Wine session did not end; system.reg "
-                                                "may not hold what was written")
-
-            outcome = installer_run.run(
-                session.owned, session.env, [session.stage(paths.installer)], cwd=session.short,
-                work_dir=session.work, play=user_script, artifacts=artifacts,
-                timeout=program_timeout, end_session=end_session,
-                registry_file=session.system_reg(), listener=Listener(session, paths.listener),
+            run = installer_run.run(installer_run.Spec(
+                env=session.env, argv=(session.stage(paths.installer),), cwd=session.short,
+                work_dir=session.work, artifacts=artifacts,
+                registry_file=session.system_reg(),
+                end_session=lambda: None if session.end_session() else (
+                    "the Wine session did not end; system.reg may not hold what was written"),
+                play=user_script, waits=waits, owned=session.owned,
+                listener=Listener(session, paths.listener),
                 program_env={"GYR_DRIVER_LOG": prefixes.windows_path(driver_log),
                              **(program_env or {})},
-                phases=phases)
-            outcome.driver_messages = _read_driver_log(driver_log)
+                phases=phases))
         except BaseException:
             session.failed = True
             raise
         finally:
             sims.stop()
-            outcome.simulator_logs = sims.logs()
+        result = MachineResult(run, tuple(_read_driver_log(driver_log)), sims.logs())
         with phases("checks"):
-            problems = outcome.user_problems + check(outcome)
+            problems = list(result.problems) + check(result)
         if problems:
             session.failed = True
-        return outcome, problems
+        return result, problems

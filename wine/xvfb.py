@@ -1,0 +1,75 @@
+"""An X server of the run's own, on a free display, for a run with no display of the user's."""
+
+import contextlib
+import os
+import tempfile
+
+from wine import processes, waits as waiting
+from wine.processes import WineError
+
+
+def _last_lines(path, count=5):
+    with contextlib.suppress(OSError), open(path, errors="replace") as f:
+        return " | ".join(line.strip() for line in f.readlines()[-count:] if line.strip())
+    return ""
+
+
+class Xvfb:
+    """Started among the run's own processes, ended (before nothing else of the run needs
+    it) by close()."""
+
+    def __init__(self, log_path, owned, waits, pid_file=None):
+        self.log_path = log_path
+        self.pid_file = pid_file
+        self.owned = owned
+        self.waits = waits
+        self.proc = None
+        self.display = None
+
+    def __enter__(self):
+        try:
+            self.start()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def start(self):
+        with tempfile.TemporaryFile() as fd_file, open(self.log_path, "ab") as out:
+            # -displayfd lets the server pick a free display and tell us which. -r: no
+            # autorepeat, so that a key typed once reaches the program once however slowly
+            # a loaded machine delivers its release. -noreset: by default the server resets
+            # whenever its last client leaves, and refuses connections while it does; each
+            # xdotool poll before Wine's first window is such a client, and Wine's explorer
+            # connecting during a reset loads no display driver, so no window ever opens.
+            self.proc = self.owned.popen(
+                ["Xvfb", "-displayfd", str(fd_file.fileno()), "-screen", "0", "1024x768x24",
+                 "-nolisten", "tcp", "-r", "-noreset"],
+                stdout=out, stderr=out, pass_fds=(fd_file.fileno(),))
+            if self.pid_file:
+                processes.record_process(self.pid_file, self.proc)
+
+            def told():
+                fd_file.seek(0)
+                text = fd_file.read().decode(errors="replace")
+                return text.endswith("\n") and text.strip().isdigit() and ":" + text.strip()
+
+            self.display = waiting.poll(told, self.waits.xvfb, every=0.05,
+                                        give_up=lambda: self.proc.poll() is not None)
+        if self.display:
+            return
+        rc = self.proc.poll()
+        if rc is not None:
+            raise WineError(f"Xvfb exited with status {rc} before it told its display; its "
+                            f"log {self.log_path} ends: {_last_lines(self.log_path)}")
+        state = self.owned.stop(self.proc, "Xvfb", self.log_path + ".stuck",
+                                grace=self.waits.xvfb_grace)
+        raise WineError(f"Xvfb did not tell its display within {self.waits.xvfb} s and was "
+                        f"stopped (the state of its processes: {state}); see {self.log_path}")
+
+    def close(self):
+        if self.proc is not None and self.proc.poll() is None:
+            processes.end_groups([self.proc], grace=self.waits.xvfb_grace)
+
+    def __exit__(self, *exc):
+        self.close()
