@@ -19,8 +19,8 @@
 #include "devlink/driver_core.h"
 #include "devlink/serial_channel.h"
 #include "platform/serial_names.h"
-#include "tests/unit/devlink/pty_pair.h"
-#include "tests/unit/devlink/simulator_process.h"
+#include "tools/simulator/pty_pair.h"
+#include "tools/simulator/simulator_process.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "devlink/device_codes.h"
 #include "devlink/device_link_testing.h"
 #include "devlink/driver_core.h"
-#include "pty_pair.h"
+#include "tools/simulator/pty_pair.h"
 
 namespace {
 

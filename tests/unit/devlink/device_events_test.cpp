@@ -9,7 +9,7 @@
 #include "device_log_recorder.h"
 #include "devlink/device_link_testing.h"
 #include "devlink/driver_core.h"
-#include "pty_pair.h"
+#include "tools/simulator/pty_pair.h"
 #include "event_codes.h"
 #include "event_words.h"
 

@@ -14,7 +14,7 @@
 #include "devlink/device_link_testing.h"
 #include "devlink/driver_core.h"
 #include "platform/serial_names.h"
-#include "simulator_process.h"
+#include "tools/simulator/simulator_process.h"
 #include "event_codes.h"
 #include "event_words.h"
 

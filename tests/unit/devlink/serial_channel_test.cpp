@@ -21,7 +21,7 @@
 #include "devlink/driver_core.h"
 #include "devlink/serial_channel.h"
 #include "platform/serial_names.h"
-#include "pty_pair.h"
+#include "tools/simulator/pty_pair.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "simulator_process.h"
+#include "tools/simulator/simulator_process.h"
 
 namespace {
 

@@ -1,4 +1,6 @@
-// Runs the controller simulator as a child process for one test and stops it again.
+// Runs the controller simulator as a child process for one test or benchmark round and
+// stops it again. Its path, CONTROLLER_SIMULATOR, comes from linking the CMake target
+// gyr_simulator_process, which also has the simulator built first.
 #pragma once
 
 #include <fcntl.h>

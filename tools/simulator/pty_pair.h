@@ -1,6 +1,6 @@
-// A pseudo-terminal made by the test itself: the test plays the far end on the master and
-// hands the slave to the device link as an already open line, which spares the settle
-// wait of a real open.
+// A pseudo-terminal made by its caller, a test or the benchmark, which plays the far end
+// on the master and hands the slave to the device link as an already open line: that
+// spares the settle wait of a real open.
 #pragma once
 
 #include <fcntl.h>
