@@ -18,6 +18,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from unittest import mock
 
 import wine
 from wine import checks, install, prefix, registry, report, session
@@ -39,6 +40,32 @@ what, path = sys.argv[1:]
 refusal = (checks.check_device(path, terminals=set()) if what == "device"
            else checks.check_prefix(path, OWN_MARKER))
 print(json.dumps([os.geteuid(), refusal]))
+"""
+
+
+# Run in a session of its own with no terminal, as under setsid, holding the line as the test
+# says: what the checks take there for the command's own terminals, and whether checking the
+# line made it the process's controlling terminal (/dev/tty opens only when there is one).
+IN_A_NEW_SESSION = """
+import json, os, sys, traceback
+from wine import checks
+line, take, check, out = sys.argv[1:]
+try:
+    if take == "take":
+        # A session leader with no terminal takes the first one it opens as its own.
+        os.close(os.open(line, os.O_RDWR))
+    seen = {"refusal": checks.check_device(line, terminals=set())} if check == "check" else {}
+    try:
+        os.close(os.open("/dev/tty", os.O_RDWR))
+        seen["/dev/tty opens"] = True
+    except OSError:
+        seen["/dev/tty opens"] = False
+    seen["controlling terminal"] = checks.controlling_terminal()
+    seen["own terminals"] = sorted(checks.own_terminals())
+except BaseException:
+    seen = traceback.format_exc()
+with open(out, "w") as f:
+    json.dump(seen, f)
 """
 
 
@@ -159,6 +186,67 @@ class DeviceChecks(Folder):
         self.assertEqual(self.check_as_ordinary_user("device", name),
                          f"{name} cannot be opened for reading and writing: add yourself to its "
                          "group (usually dialout) and log in again")
+
+    def test_the_commands_own_terminals_are_seen_from_a_session_of_its_own(self):
+        controller, line = pty.openpty()
+        self.addCleanup(os.close, controller)
+        self.addCleanup(os.close, line)
+        name = os.ttyname(line)
+        rdev = os.stat(name).st_rdev
+        # From a session with no terminal, the line held as its controlling terminal (taken),
+        # on a standard stream, or as the DEVICE checked there: what the process then sees.
+        # A pseudo-terminal is no session's once its session leader has ended.
+        nothing = {"/dev/tty opens": False, "controlling terminal": 0, "own terminals": []}
+        on_a_stream = dict(nothing, **{"own terminals": [rdev]})
+        cases = [
+            ("nothing", None, False, False, nothing),
+            ("as its controlling terminal", None, True, False,
+             {"/dev/tty opens": True, "controlling terminal": rdev, "own terminals": [rdev]}),
+            ("as its input", 0, False, False, on_a_stream),
+            ("as its output", 1, False, False, on_a_stream),
+            ("as its errors", 2, False, False, on_a_stream),
+            # Checking the line opens it: that must not make it the session's terminal.
+            ("as the DEVICE checked", None, False, True, dict(nothing, refusal=None)),
+        ]
+        for held, stream, take, check, seen in cases:
+            with self.subTest(held=held):
+                self.assertEqual(self.seen_in_a_new_session(name, line, stream, take, check),
+                                 seen)
+
+    def seen_in_a_new_session(self, name, line, stream, take, check):
+        out = self.path("seen.json")
+        streams = [subprocess.DEVNULL] * 3
+        if stream is not None:
+            streams[stream] = line
+        done = subprocess.run(
+            as_user_command(["-c", IN_A_NEW_SESSION, name, "take" if take else "-",
+                             "check" if check else "-", out]),
+            env=dict(os.environ, PYTHONPATH=ROOT), cwd="/", stdin=streams[0], stdout=streams[1],
+            stderr=streams[2], start_new_session=True, timeout=60, check=False)
+        self.assertEqual(done.returncode, 0)
+        with open(out) as f:
+            seen = json.load(f)
+        os.unlink(out)
+        self.assertIsInstance(seen, dict, seen)
+        return seen
+
+    def test_the_line_is_opened_without_waiting_for_its_carrier(self):
+        controller, line = pty.openpty()
+        self.addCleanup(os.close, controller)
+        self.addCleanup(os.close, line)
+        name = os.ttyname(line)
+        real_open = os.open
+
+        # A pseudo-terminal has no carrier to wait for; a serial line without DCD keeps an
+        # open that may wait for it waiting for good, and the check would never end.
+        def line_without_carrier(path, flags, *args, **kwargs):
+            if path == name and not flags & os.O_NONBLOCK:
+                raise AssertionError(f"{name} was opened without O_NONBLOCK: on a line with no "
+                                     "carrier the check would wait here for good")
+            return real_open(path, flags, *args, **kwargs)
+
+        with mock.patch.object(checks.os, "open", line_without_carrier):
+            self.assertIsNone(checks.check_device(name, terminals=set()))
 
     def test_a_link_to_a_pseudo_terminal_counts(self):
         controller, line = pty.openpty()
