@@ -306,6 +306,9 @@ class PrefixChecks(Folder):
                               "could not use this prefix; set WINEPREFIX to another folder"),
             ("b", "system.reg", f"{self.path('b')}/system.reg cannot be read and written: Wine "
                                 "could not use this prefix; set WINEPREFIX to another folder"),
+            ("d", "userdef.reg", f"{self.path('d')}/userdef.reg cannot be read and written: "
+                                 "Wine could not use this prefix; set WINEPREFIX to another "
+                                 "folder"),
             # The same prefix with every file writable: the refusals above are the mode's.
             ("c", None, None),
         ]
