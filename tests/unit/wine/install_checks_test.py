@@ -336,22 +336,22 @@ class PrefixChecks(Folder):
 
 
 class RegistryCopies(Folder):
-    def test_two_runs_in_one_second_keep_both_copies(self):
-        for name, data in (("system.reg", b"system one"), ("user.reg", b"user one")):
-            self.write(name, data)
+    def test_runs_in_one_second_keep_every_copy(self):
+        self.write("user.reg", b"user")
         now = datetime.datetime(2026, 12, 11, 3, 4, 5)
-        first = prefix.back_up_registry(self.dir, now)
-        self.write("system.reg", b"system two")
-        second = prefix.back_up_registry(self.dir, now)
-        self.assertEqual(first, [
-            (self.path("system.reg"), self.path("system.reg.before-wine-install-2026-12-11-030405")),
-            (self.path("user.reg"), self.path("user.reg.before-wine-install-2026-12-11-030405"))])
-        self.assertEqual(second, [
-            (self.path("system.reg"), self.path("system.reg.before-wine-install-2026-12-11-030405-2")),
-            (self.path("user.reg"), self.path("user.reg.before-wine-install-2026-12-11-030405-2"))])
-        for copy, data in ((first[0][1], b"system one"), (second[0][1], b"system two")):
-            with open(copy, "rb") as f:
-                self.assertEqual(f.read(), data)
+        # A third run in the same second: its name must not be the second's again.
+        runs = [(b"system one", ""), (b"system two", "-2"), (b"system three", "-3")]
+        for data, suffix in runs:
+            self.write("system.reg", data)
+            self.assertEqual(prefix.back_up_registry(self.dir, now), [
+                (self.path("system.reg"),
+                 self.path(f"system.reg.before-wine-install-2026-12-11-030405{suffix}")),
+                (self.path("user.reg"),
+                 self.path(f"user.reg.before-wine-install-2026-12-11-030405{suffix}"))])
+        for data, suffix in runs:
+            with open(self.path(f"system.reg.before-wine-install-2026-12-11-030405{suffix}"),
+                      "rb") as f:
+                self.assertEqual(f.read(), data, suffix)
 
     def test_the_restore_command_quotes_odd_names(self):
         self.assertEqual(install.restore_command([("/p q/system.reg", "/p q/system.reg.c")]),
