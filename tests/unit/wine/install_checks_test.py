@@ -358,6 +358,26 @@ class RegistryCopies(Folder):
                          "cp -p '/p q/system.reg.c' '/p q/system.reg'")
 
 
+class UsersFonts(Folder):
+    def test_wines_fonts_are_added_and_the_users_own_kept_whatever_the_case_of_their_names(self):
+        # Wine's font files, named in lower case as Wine names them.
+        for name in ("marlett.ttf", "tahoma.ttf"):
+            self.write(f"wine-fonts/{name}", b"Wine's " + name.encode())
+        for users in ("tahoma.ttf", "TAHOMA.TTF", "Tahoma.ttf"):
+            with self.subTest(users_font=users):
+                shutil.rmtree(self.path("prefix"), ignore_errors=True)
+                self.write(f"prefix/drive_c/windows/Fonts/{users}", b"the user's own")
+                self.assertEqual(prefix.install_wine_fonts(self.path("prefix"),
+                                                           self.path("wine-fonts"),
+                                                           keep_existing=True), ["marlett.ttf"])
+                # Windows names files without regard to case: a second Tahoma would be the
+                # user's replaced.
+                fonts = self.path("prefix", "drive_c", "windows", "Fonts")
+                self.assertEqual(sorted(os.listdir(fonts)), sorted([users, "marlett.ttf"]))
+                with open(os.path.join(fonts, users), "rb") as f:
+                    self.assertEqual(f.read(), b"the user's own")
+
+
 def reg_entries(text):
     """{(key, value name): text} of a REGEDIT4 text's string values, keys without values
     as (key, None); the test's own reading of the format."""
