@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """scripts/wine-install's own logic, without Wine: what it refuses before touching
-anything, the registry text it writes and announces, its copies, the exit status of each
-outcome with the port chosen in the port list, and how it finds a prefix's wineserver.
+anything, the registry text it writes and announces, its copies, the fonts it adds, its
+prefix lock and log folders, the exit status of each outcome with the port chosen in the
+port list, and how it finds a prefix's wineserver.
 
 The checks that file permissions decide run as a user to whom they apply: this one, or
 nobody when this is root. With --as-user only those cases run, and the file exits 77 (a
 CTest skip) when no such user can be had; with --not-as-user all the others run."""
 
+import contextlib
 import datetime
+import fcntl
 import functools
 import json
 import os
@@ -376,6 +379,52 @@ class UsersFonts(Folder):
                 self.assertEqual(sorted(os.listdir(fonts)), sorted([users, "marlett.ttf"]))
                 with open(os.path.join(fonts, users), "rb") as f:
                     self.assertEqual(f.read(), b"the user's own")
+
+
+class RunSteps(Folder):
+    """The recipe's own steps in a prefix, without Wine."""
+
+    def new_run(self, prefix):
+        run = install.Run("/dev/ttyUSB0", prefix, self.path("gyrsetup.exe"), None)
+        self.addCleanup(self.unlock, run, prefix)
+        return run
+
+    @staticmethod
+    def unlock(run, prefix):
+        # A descriptor closed early may have had its number taken since: only the prefix's.
+        if run.lock_fd is None:
+            return
+        with contextlib.suppress(OSError):
+            if os.path.samestat(os.fstat(run.lock_fd), os.stat(prefix)):
+                os.close(run.lock_fd)
+
+    def test_a_prefix_locked_by_another_is_refused(self):
+        def held(how):
+            def hold(prefix):
+                fd = os.open(prefix, os.O_RDONLY | os.O_DIRECTORY)
+                self.addCleanup(os.close, fd)
+                fcntl.flock(fd, how)
+            return hold
+
+        cases = [
+            ("by nobody", lambda prefix: None, False),
+            ("with a shared lock", held(fcntl.LOCK_SH), True),
+            ("with an exclusive lock", held(fcntl.LOCK_EX), True),
+            # Taken by a run that goes on: the lock lasts as long as that run.
+            ("by another run", lambda prefix: self.new_run(prefix).lock(), True),
+        ]
+        for what, hold, refused in cases:
+            with self.subTest(held=what):
+                prefix = self.path(what.replace(" ", "-"))
+                os.makedirs(prefix)
+                hold(prefix)
+                try:
+                    self.new_run(prefix).lock()
+                    refusal = None
+                except install.PrefixBusy as busy:
+                    refusal = str(busy)
+                self.assertEqual(refusal, f"another wine-install is using {prefix}: wait for it "
+                                          "to end, then run wine-install again" if refused else None)
 
 
 def reg_entries(text):
