@@ -426,6 +426,21 @@ class RunSteps(Folder):
                 self.assertEqual(refusal, f"another wine-install is using {prefix}: wait for it "
                                           "to end, then run wine-install again" if refused else None)
 
+    def test_a_runs_new_log_folder_leaves_the_last_five_runs(self):
+        old = ["2000-01-01-120000", "2000-01-02-120000", "2000-01-03-120000",
+               "2000-01-03-120000-2", "2000-01-04-090000", "2000-01-05-235959"]
+        for name in old + ["notes"]:
+            self.write(f"prefix/gyrsetup-logs/{name}/prepare.log", b"a run's log\n")
+        run = self.new_run(self.path("prefix"))
+        run.make_logs()
+        new = os.path.basename(run.logs)
+        self.assertRegex(new, r"^\d{4}-\d\d-\d\d-\d{6}$")
+        self.assertTrue(os.path.isdir(run.logs))
+        # Four runs before this one; a folder not named as a run's is no run's, and stays.
+        self.assertEqual(sorted(os.listdir(self.path("prefix", "gyrsetup-logs"))),
+                         ["2000-01-03-120000", "2000-01-03-120000-2", "2000-01-04-090000",
+                          "2000-01-05-235959", new, "notes"])
+
 
 def reg_entries(text):
     """{(key, value name): text} of a REGEDIT4 text's string values, keys without values
