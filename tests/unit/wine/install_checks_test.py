@@ -442,6 +442,40 @@ class RunSteps(Folder):
                           "2000-01-05-235959", new, "notes"])
 
 
+# Wine's commands for a run that must start: wine fails at once, as a Wine that cannot run,
+# and the session, never started, is found ended.
+FAILING_WINE = {"wine": "#!/bin/sh\nexit 1\n", "wineserver": "#!/bin/sh\nexit 0\n"}
+
+
+class RelativeDevice(Folder):
+    def test_a_relative_device_reaches_the_registry_as_an_absolute_path(self):
+        controller, line = pty.openpty()
+        self.addCleanup(os.close, controller)
+        self.addCleanup(os.close, line)
+        os.symlink(os.ttyname(line), self.path("gyrelle"))
+        for name, text in FAILING_WINE.items():
+            os.chmod(self.write(f"bin/{name}", text.encode()), 0o755)
+        self.write("gyrsetup.exe", b"MZ")
+        self.write("prefix/system.reg", b"WINE REGISTRY Version 2\n;; All keys relative to "
+                                        b"\\\\Machine\n#arch=win32\n")
+        self.write("prefix/user.reg", b"WINE REGISTRY Version 2\n")
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        env.update(PATH=self.path("bin") + os.pathsep + env["PATH"], WINEPREFIX="prefix")
+        run = subprocess.run([os.path.join(ROOT, "scripts", "wine-install"), "--exe",
+                              "gyrsetup.exe", "gyrelle"], env=env, cwd=self.dir,
+                             stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                             timeout=60, check=False)
+        self.assertEqual(run.returncode, 5, run.stdout + run.stderr)
+        # The path as the caller's folder gives it, in the announced change and in the file
+        # imported; the folder as the process sees it, whatever links lead there.
+        device = os.path.join(os.path.realpath(self.dir), "gyrelle")
+        self.assertEqual([said for said in run.stdout.splitlines() if '"COM1"=' in said],
+                         [f'wine-install:   sets HKLM\\Software\\Wine\\Ports: "COM1"="{device}"'])
+        logs = self.path("prefix", "gyrsetup-logs")
+        with open(os.path.join(logs, os.listdir(logs)[0], "machine.reg"), newline="") as f:
+            self.assertIn(f'\r\n"COM1"="{device}"\r\n', f.read())
+
+
 def reg_entries(text):
     """{(key, value name): text} of a REGEDIT4 text's string values, keys without values
     as (key, None); the test's own reading of the format."""
