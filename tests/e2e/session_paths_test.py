@@ -144,6 +144,11 @@ class TemplateCopyTest(unittest.TestCase):
         self.dir = tempfile.mkdtemp(prefix="template-copy-")
         self.addCleanup(shutil.rmtree, self.dir, True)
         self.template = os.path.join(self.dir, "template")
+        self.make_template()
+
+    def make_template(self):
+        """The template afresh, its shared files' checksums noted."""
+        shutil.rmtree(self.template, ignore_errors=True)
         self.files = {"system.reg": b"WINE REGISTRY Version 2\n", "user.reg": b"user\n",
                       "wineserver": b"name\n", "drive_c/windows/system.ini": b"[drivers]\r\n",
                       "drive_c/windows/system32/kernel32.dll": b"MZ kernel32",
@@ -193,6 +198,25 @@ class TemplateCopyTest(unittest.TestCase):
             f.write(b"patched")
         self.assertEqual(prefix.changed_shared_files(self.template, self.sums),
                          ["drive_c/windows/system32/kernel32.dll: its bytes changed"])
+
+    def test_a_shared_file_that_came_or_went_since_the_template_was_made_is_seen(self):
+        drivers = os.path.join(self.template, "drive_c", "windows", "system32", "drivers")
+
+        def add():
+            with open(os.path.join(drivers, "added.sys"), "wb") as f:
+                f.write(b"MZ added")
+
+        cases = [
+            ("added", add,
+             ["drive_c/windows/system32/drivers/added.sys: not there when the template was made"]),
+            ("removed", lambda: os.unlink(os.path.join(drivers, "mountmgr.sys")),
+             ["drive_c/windows/system32/drivers/mountmgr.sys: gone"]),
+        ]
+        for what, change, changed in cases:
+            with self.subTest(what):
+                self.make_template()
+                change()
+                self.assertEqual(prefix.changed_shared_files(self.template, self.sums), changed)
 
 
 if __name__ == "__main__":

@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """scripts/wine-install's own logic, without Wine: what it refuses before touching
-anything, the registry text it writes and announces, its copies, the exit status of each
-outcome with the port chosen in the port list, and how it finds a prefix's wineserver.
+anything, the registry text it writes and announces, its copies, the fonts it adds, its
+prefix lock and log folders, the exit status of each outcome with the port chosen in the
+port list, and how it finds a prefix's wineserver.
 
 The checks that file permissions decide run as a user to whom they apply: this one, or
 nobody when this is root. With --as-user only those cases run, and the file exits 77 (a
 CTest skip) when no such user can be had; with --not-as-user all the others run."""
 
+import contextlib
 import datetime
+import fcntl
 import functools
 import json
 import os
@@ -18,6 +21,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from unittest import mock
 
 import wine
 from wine import checks, install, prefix, processes, registry, report, wineserver
@@ -39,6 +43,32 @@ what, path = sys.argv[1:]
 refusal = (checks.check_device(path, terminals=set()) if what == "device"
            else checks.check_prefix(path, OWN_MARKER))
 print(json.dumps([os.geteuid(), refusal]))
+"""
+
+
+# Run in a session of its own with no terminal, as under setsid, holding the line as the test
+# says: what the checks take there for the command's own terminals, and whether checking the
+# line made it the process's controlling terminal (/dev/tty opens only when there is one).
+IN_A_NEW_SESSION = """
+import json, os, sys, traceback
+from wine import checks
+line, take, check, out = sys.argv[1:]
+try:
+    if take == "take":
+        # A session leader with no terminal takes the first one it opens as its own.
+        os.close(os.open(line, os.O_RDWR))
+    seen = {"refusal": checks.check_device(line, terminals=set())} if check == "check" else {}
+    try:
+        os.close(os.open("/dev/tty", os.O_RDWR))
+        seen["/dev/tty opens"] = True
+    except OSError:
+        seen["/dev/tty opens"] = False
+    seen["controlling terminal"] = checks.controlling_terminal()
+    seen["own terminals"] = sorted(checks.own_terminals())
+except BaseException:
+    seen = traceback.format_exc()
+with open(out, "w") as f:
+    json.dump(seen, f)
 """
 
 
@@ -160,6 +190,67 @@ class DeviceChecks(Folder):
                          f"{name} cannot be opened for reading and writing: add yourself to its "
                          "group (usually dialout) and log in again")
 
+    def test_the_commands_own_terminals_are_seen_from_a_session_of_its_own(self):
+        controller, line = pty.openpty()
+        self.addCleanup(os.close, controller)
+        self.addCleanup(os.close, line)
+        name = os.ttyname(line)
+        rdev = os.stat(name).st_rdev
+        # From a session with no terminal, the line held as its controlling terminal (taken),
+        # on a standard stream, or as the DEVICE checked there: what the process then sees.
+        # A pseudo-terminal is no session's once its session leader has ended.
+        nothing = {"/dev/tty opens": False, "controlling terminal": 0, "own terminals": []}
+        on_a_stream = dict(nothing, **{"own terminals": [rdev]})
+        cases = [
+            ("nothing", None, False, False, nothing),
+            ("as its controlling terminal", None, True, False,
+             {"/dev/tty opens": True, "controlling terminal": rdev, "own terminals": [rdev]}),
+            ("as its input", 0, False, False, on_a_stream),
+            ("as its output", 1, False, False, on_a_stream),
+            ("as its errors", 2, False, False, on_a_stream),
+            # Checking the line opens it: that must not make it the session's terminal.
+            ("as the DEVICE checked", None, False, True, dict(nothing, refusal=None)),
+        ]
+        for held, stream, take, check, seen in cases:
+            with self.subTest(held=held):
+                self.assertEqual(self.seen_in_a_new_session(name, line, stream, take, check),
+                                 seen)
+
+    def seen_in_a_new_session(self, name, line, stream, take, check):
+        out = self.path("seen.json")
+        streams = [subprocess.DEVNULL] * 3
+        if stream is not None:
+            streams[stream] = line
+        done = subprocess.run(
+            as_user_command(["-c", IN_A_NEW_SESSION, name, "take" if take else "-",
+                             "check" if check else "-", out]),
+            env=dict(os.environ, PYTHONPATH=ROOT), cwd="/", stdin=streams[0], stdout=streams[1],
+            stderr=streams[2], start_new_session=True, timeout=60, check=False)
+        self.assertEqual(done.returncode, 0)
+        with open(out) as f:
+            seen = json.load(f)
+        os.unlink(out)
+        self.assertIsInstance(seen, dict, seen)
+        return seen
+
+    def test_the_line_is_opened_without_waiting_for_its_carrier(self):
+        controller, line = pty.openpty()
+        self.addCleanup(os.close, controller)
+        self.addCleanup(os.close, line)
+        name = os.ttyname(line)
+        real_open = os.open
+
+        # A pseudo-terminal has no carrier to wait for; a serial line without DCD keeps an
+        # open that may wait for it waiting for good, and the check would never end.
+        def line_without_carrier(path, flags, *args, **kwargs):
+            if path == name and not flags & os.O_NONBLOCK:
+                raise AssertionError(f"{name} was opened without O_NONBLOCK: on a line with no "
+                                     "carrier the check would wait here for good")
+            return real_open(path, flags, *args, **kwargs)
+
+        with mock.patch.object(checks.os, "open", line_without_carrier):
+            self.assertIsNone(checks.check_device(name, terminals=set()))
+
     def test_a_link_to_a_pseudo_terminal_counts(self):
         controller, line = pty.openpty()
         self.addCleanup(os.close, controller)
@@ -218,6 +309,9 @@ class PrefixChecks(Folder):
                               "could not use this prefix; set WINEPREFIX to another folder"),
             ("b", "system.reg", f"{self.path('b')}/system.reg cannot be read and written: Wine "
                                 "could not use this prefix; set WINEPREFIX to another folder"),
+            ("d", "userdef.reg", f"{self.path('d')}/userdef.reg cannot be read and written: "
+                                 "Wine could not use this prefix; set WINEPREFIX to another "
+                                 "folder"),
             # The same prefix with every file writable: the refusals above are the mode's.
             ("c", None, None),
         ]
@@ -245,26 +339,141 @@ class PrefixChecks(Folder):
 
 
 class RegistryCopies(Folder):
-    def test_two_runs_in_one_second_keep_both_copies(self):
-        for name, data in (("system.reg", b"system one"), ("user.reg", b"user one")):
-            self.write(name, data)
+    def test_runs_in_one_second_keep_every_copy(self):
+        self.write("user.reg", b"user")
         now = datetime.datetime(2026, 12, 11, 3, 4, 5)
-        first = prefix.back_up_registry(self.dir, now)
-        self.write("system.reg", b"system two")
-        second = prefix.back_up_registry(self.dir, now)
-        self.assertEqual(first, [
-            (self.path("system.reg"), self.path("system.reg.before-wine-install-2026-12-11-030405")),
-            (self.path("user.reg"), self.path("user.reg.before-wine-install-2026-12-11-030405"))])
-        self.assertEqual(second, [
-            (self.path("system.reg"), self.path("system.reg.before-wine-install-2026-12-11-030405-2")),
-            (self.path("user.reg"), self.path("user.reg.before-wine-install-2026-12-11-030405-2"))])
-        for copy, data in ((first[0][1], b"system one"), (second[0][1], b"system two")):
-            with open(copy, "rb") as f:
-                self.assertEqual(f.read(), data)
+        # A third run in the same second: its name must not be the second's again.
+        runs = [(b"system one", ""), (b"system two", "-2"), (b"system three", "-3")]
+        for data, suffix in runs:
+            self.write("system.reg", data)
+            self.assertEqual(prefix.back_up_registry(self.dir, now), [
+                (self.path("system.reg"),
+                 self.path(f"system.reg.before-wine-install-2026-12-11-030405{suffix}")),
+                (self.path("user.reg"),
+                 self.path(f"user.reg.before-wine-install-2026-12-11-030405{suffix}"))])
+        for data, suffix in runs:
+            with open(self.path(f"system.reg.before-wine-install-2026-12-11-030405{suffix}"),
+                      "rb") as f:
+                self.assertEqual(f.read(), data, suffix)
 
     def test_the_restore_command_quotes_odd_names(self):
         self.assertEqual(install.restore_command([("/p q/system.reg", "/p q/system.reg.c")]),
                          "cp -p '/p q/system.reg.c' '/p q/system.reg'")
+
+
+class UsersFonts(Folder):
+    def test_wines_fonts_are_added_and_the_users_own_kept_whatever_the_case_of_their_names(self):
+        # Wine's font files, named in lower case as Wine names them.
+        for name in ("marlett.ttf", "tahoma.ttf"):
+            self.write(f"wine-fonts/{name}", b"Wine's " + name.encode())
+        for users in ("tahoma.ttf", "TAHOMA.TTF", "Tahoma.ttf"):
+            with self.subTest(users_font=users):
+                shutil.rmtree(self.path("prefix"), ignore_errors=True)
+                self.write(f"prefix/drive_c/windows/Fonts/{users}", b"the user's own")
+                self.assertEqual(prefix.install_wine_fonts(self.path("prefix"),
+                                                           self.path("wine-fonts"),
+                                                           keep_existing=True), ["marlett.ttf"])
+                # Windows names files without regard to case: a second Tahoma would be the
+                # user's replaced.
+                fonts = self.path("prefix", "drive_c", "windows", "Fonts")
+                self.assertEqual(sorted(os.listdir(fonts)), sorted([users, "marlett.ttf"]))
+                with open(os.path.join(fonts, users), "rb") as f:
+                    self.assertEqual(f.read(), b"the user's own")
+
+
+class RunSteps(Folder):
+    """The recipe's own steps in a prefix, without Wine."""
+
+    def new_run(self, prefix):
+        run = install.Run("/dev/ttyUSB0", prefix, self.path("gyrsetup.exe"), None)
+        self.addCleanup(self.unlock, run, prefix)
+        return run
+
+    @staticmethod
+    def unlock(run, prefix):
+        # A descriptor closed early may have had its number taken since: only the prefix's.
+        if run.lock_fd is None:
+            return
+        with contextlib.suppress(OSError):
+            if os.path.samestat(os.fstat(run.lock_fd), os.stat(prefix)):
+                os.close(run.lock_fd)
+
+    def test_a_prefix_locked_by_another_is_refused(self):
+        def held(how):
+            def hold(prefix):
+                fd = os.open(prefix, os.O_RDONLY | os.O_DIRECTORY)
+                self.addCleanup(os.close, fd)
+                fcntl.flock(fd, how)
+            return hold
+
+        cases = [
+            ("by nobody", lambda prefix: None, False),
+            ("with a shared lock", held(fcntl.LOCK_SH), True),
+            ("with an exclusive lock", held(fcntl.LOCK_EX), True),
+            # Taken by a run that goes on: the lock lasts as long as that run.
+            ("by another run", lambda prefix: self.new_run(prefix).lock(), True),
+        ]
+        for what, hold, refused in cases:
+            with self.subTest(held=what):
+                prefix = self.path(what.replace(" ", "-"))
+                os.makedirs(prefix)
+                hold(prefix)
+                try:
+                    self.new_run(prefix).lock()
+                    refusal = None
+                except install.PrefixBusy as busy:
+                    refusal = str(busy)
+                self.assertEqual(refusal, f"another wine-install is using {prefix}: wait for it "
+                                          "to end, then run wine-install again" if refused else None)
+
+    def test_a_runs_new_log_folder_leaves_the_last_five_runs(self):
+        old = ["2000-01-01-120000", "2000-01-02-120000", "2000-01-03-120000",
+               "2000-01-03-120000-2", "2000-01-04-090000", "2000-01-05-235959"]
+        for name in old + ["notes"]:
+            self.write(f"prefix/gyrsetup-logs/{name}/prepare.log", b"a run's log\n")
+        run = self.new_run(self.path("prefix"))
+        run.make_logs()
+        new = os.path.basename(run.logs)
+        self.assertRegex(new, r"^\d{4}-\d\d-\d\d-\d{6}$")
+        self.assertTrue(os.path.isdir(run.logs))
+        # Four runs before this one; a folder not named as a run's is no run's, and stays.
+        self.assertEqual(sorted(os.listdir(self.path("prefix", "gyrsetup-logs"))),
+                         ["2000-01-03-120000", "2000-01-03-120000-2", "2000-01-04-090000",
+                          "2000-01-05-235959", new, "notes"])
+
+
+# Wine's commands for a run that must start: wine fails at once, as a Wine that cannot run,
+# and the session, never started, is found ended.
+FAILING_WINE = {"wine": "#!/bin/sh\nexit 1\n", "wineserver": "#!/bin/sh\nexit 0\n"}
+
+
+class RelativeDevice(Folder):
+    def test_a_relative_device_reaches_the_registry_as_an_absolute_path(self):
+        controller, line = pty.openpty()
+        self.addCleanup(os.close, controller)
+        self.addCleanup(os.close, line)
+        os.symlink(os.ttyname(line), self.path("gyrelle"))
+        for name, text in FAILING_WINE.items():
+            os.chmod(self.write(f"bin/{name}", text.encode()), 0o755)
+        self.write("gyrsetup.exe", b"MZ")
+        self.write("prefix/system.reg", b"WINE REGISTRY Version 2\n;; All keys relative to "
+                                        b"\\\\Machine\n#arch=win32\n")
+        self.write("prefix/user.reg", b"WINE REGISTRY Version 2\n")
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        env.update(PATH=self.path("bin") + os.pathsep + env["PATH"], WINEPREFIX="prefix")
+        run = subprocess.run([os.path.join(ROOT, "scripts", "wine-install"), "--exe",
+                              "gyrsetup.exe", "gyrelle"], env=env, cwd=self.dir,
+                             stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                             timeout=60, check=False)
+        self.assertEqual(run.returncode, 5, run.stdout + run.stderr)
+        # The path as the caller's folder gives it, in the announced change and in the file
+        # imported; the folder as the process sees it, whatever links lead there.
+        device = os.path.join(os.path.realpath(self.dir), "gyrelle")
+        self.assertEqual([said for said in run.stdout.splitlines() if '"COM1"=' in said],
+                         [f'wine-install:   sets HKLM\\Software\\Wine\\Ports: "COM1"="{device}"'])
+        logs = self.path("prefix", "gyrsetup-logs")
+        with open(os.path.join(logs, os.listdir(logs)[0], "machine.reg"), newline="") as f:
+            self.assertIn(f'\r\n"COM1"="{device}"\r\n', f.read())
 
 
 def reg_entries(text):
