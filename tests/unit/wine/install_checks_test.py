@@ -25,6 +25,7 @@ from unittest import mock
 
 import wine
 from wine import checks, install, prefix, processes, registry, report, wineserver
+from wine import waits as waiting
 from wine.install import OWN_MARKER as MARKER
 from wine.installer_run import Result
 from wine.user import Shown
@@ -385,7 +386,8 @@ class RunSteps(Folder):
     """The recipe's own steps in a prefix, without Wine."""
 
     def new_run(self, prefix):
-        run = install.Run("/dev/ttyUSB0", prefix, self.path("gyrsetup.exe"), None)
+        run = install.Run("/dev/ttyUSB0", prefix, self.path("gyrsetup.exe"), None,
+                          waiting.recipe(on_users_display=False))
         self.addCleanup(self.unlock, run, prefix)
         return run
 
