@@ -316,7 +316,7 @@ def check_outcome(scenario, paths):
                     problems.append(f"COM{port} must see nothing, saw {events}")
         if scenario.debugging_lines:
             problems += debugging_line_problems(outcome.program_output, scenario.debugging_lines)
-        due = [scenario.message_box] if scenario.message_box else []
+        due = (scenario.message_box,) if scenario.message_box else ()
         if outcome.message_boxes != due:
             problems.append(f"message boxes {outcome.message_boxes}, want {due}")
         hive = outcome.hive
