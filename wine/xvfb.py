@@ -2,7 +2,7 @@
 
 import contextlib
 import os
-import tempfile
+import select
 
 from wine import processes, waits as waiting
 from wine.processes import WineError
@@ -35,30 +35,53 @@ class Xvfb:
         return self
 
     def start(self):
-        with tempfile.TemporaryFile() as fd_file, open(self.log_path, "ab") as out:
-            # -displayfd lets the server pick a free display and tell us which. -r: no
-            # autorepeat, so that a key typed once reaches the program once however slowly
-            # a loaded machine delivers its release. -noreset: by default the server resets
-            # whenever its last client leaves, and refuses connections while it does; each
-            # xdotool poll before Wine's first window is such a client, and Wine's explorer
-            # connecting during a reset loads no display driver, so no window ever opens.
-            self.proc = self.owned.popen(
-                ["Xvfb", "-displayfd", str(fd_file.fileno()), "-screen", "0", "1024x768x24",
-                 "-nolisten", "tcp", "-r", "-noreset"],
-                stdout=out, stderr=out, pass_fds=(fd_file.fileno(),))
-            if self.pid_file:
-                processes.record_process(self.pid_file, self.proc)
+        # Xvfb tells its display through a pipe: it writes the number and the newline in
+        # two writes, and a regular file polled with seek and read shares its offset with
+        # Xvfb's descriptor, so a seek between the two writes let the newline overwrite the
+        # number, and the run waited out the whole time for a display already up.
+        read_end, write_end = os.pipe()
+        try:
+            with open(self.log_path, "ab") as out:
+                # -displayfd lets the server pick a free display and tell us which. -r: no
+                # autorepeat, so that a key typed once reaches the program once however
+                # slowly a loaded machine delivers its release. -noreset: by default the
+                # server resets whenever its last client leaves, and refuses connections
+                # while it does; each xdotool poll before Wine's first window is such a
+                # client, and Wine's explorer connecting during a reset loads no display
+                # driver, so no window ever opens.
+                self.proc = self.owned.popen(
+                    ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                     "-nolisten", "tcp", "-r", "-noreset"],
+                    stdout=out, stderr=out, pass_fds=(write_end,))
+        except BaseException:
+            os.close(read_end)
+            raise
+        finally:
+            os.close(write_end)
+        if self.pid_file:
+            processes.record_process(self.pid_file, self.proc)
+        told = bytearray()
+        closed = []
 
-            def told():
-                fd_file.seek(0)
-                text = fd_file.read().decode(errors="replace")
-                return text.endswith("\n") and text.strip().isdigit() and ":" + text.strip()
+        def display():
+            while not closed and select.select([read_end], [], [], 0)[0]:
+                chunk = os.read(read_end, 64)
+                if not chunk:
+                    closed.append(True)
+                told.extend(chunk)
+            text = told.decode(errors="replace")
+            return text.endswith("\n") and text.strip().isdigit() and ":" + text.strip()
 
-            self.display = waiting.poll(told, self.waits.xvfb, every=0.05,
-                                        give_up=lambda: self.proc.poll() is not None)
+        try:
+            self.display = waiting.poll(display, self.waits.xvfb, every=0.05,
+                                        give_up=lambda: bool(closed) or
+                                        self.proc.poll() is not None)
+        finally:
+            os.close(read_end)
         if self.display:
             return
-        rc = self.proc.poll()
+        # A closed pipe with no display told: Xvfb is ending, or has ended.
+        rc = self.owned.wait(self.proc, 1 if closed else 0)
         if rc is not None:
             raise WineError(f"Xvfb exited with status {rc} before it told its display; its "
                             f"log {self.log_path} ends: {_last_lines(self.log_path)}")
