@@ -42,6 +42,8 @@ def too_short(timeouts):
     needs = {f"e2e.{s.name}": (scenarios.DEADLINE + scenarios.WAITS.cleanup(),
                                f"a deadline of {scenarios.DEADLINE} s and its clean-up")
              for s in scenarios.SCENARIOS}
+    needs["e2e.template_prefix"] = (scenarios.WAITS.template_path(),
+                                    "the template's making, each step run out")
     needs["e2e.wine_install"] = (wine_install_test.total_path()
                                  + wine_install_test.WAITS.cleanup(),
                                  "its runs of scripts/wine-install and their clean-up")

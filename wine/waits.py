@@ -75,6 +75,12 @@ class Waits:
         return (self.machine_setup(controllers) + self.installer(windows)
                 + self.listener_stop + self.session_close())
 
+    def template_path(self):
+        """Making the template prefix the scenarios copy: wine --version, wineboot, the
+        settings' import, the font probe, then the session's end."""
+        return (self.wine_version + self.wineboot + self.import_reg + self.font_probe
+                + self.session_end + 2 * self.session_kill + 4 * self.grace)
+
     def cleanup(self):
         """What a run stopped at its deadline still does: end its groups and its session."""
         return self.grace + self.xvfb_grace + self.simulator_grace + self.session_close()
@@ -96,7 +102,7 @@ def scenario():
     """An end-to-end scenario: the machine made afresh, the user a script. The stop is
     quick (the stuck state is saved first), and the deadline is this path's own."""
     return Waits(copy_template=60, session_start=30, import_reg=90, x_tool=10, screenshot=15,
-                 gdb=30)
+                 gdb=30, wineboot=180, font_probe=60)
 
 
 def poll(check, timeout, every=0.1, give_up=None):
