@@ -12,7 +12,9 @@ Xvfb of its own, where this command presses OK. Then it prints what was shown an
 
 Exit status: 0 installed; 1 the prefix cannot be used; 2 DEVICE refused; 3 the controller
 did not answer on DEVICE; 4 the installer said that the install did not take; 5 the
-installer did not end, or Wine failed; 128 + N stopped by signal N (130: Ctrl-C).
+installer did not end, Wine or an X tool failed, a problem followed the dialog, or the run
+failed unexpectedly (its traceback in the run's log folder); 128 + N stopped by signal N
+(130: Ctrl-C).
 """
 
 import argparse
@@ -444,11 +446,36 @@ def finish(run, outcome, started):
     return code
 
 
+# What --help shows after the arguments: where things are, and the exit statuses in brief
+# (docs/wine.md has them in full).
+HELP_EPILOG = f"""\
+The prefix is $WINEPREFIX, or {DEFAULT_PREFIX} when WINEPREFIX is not set. Each run's logs
+(the installer's output, Wine's, the screenshot of its window, the state of anything that
+had to be stopped) go to a folder of their own, PREFIX/{LOGS}/DATE-TIME; the last
+{KEPT_RUNS} are kept.
+
+exit status:
+  0      installed: the installer showed "Gyrelle detected and installed"
+  1      the prefix cannot be used, another run or Wine programs use it, or
+         gyrsetup.exe is missing
+  2      DEVICE is refused
+  3      the controller did not answer on DEVICE: the port list came up
+  4      the installer said the install did not take (a message box)
+  5      the installer did not end or showed no window; Wine, Xvfb or an X tool
+         failed or did not answer; the dialog showed but a problem followed; or
+         the run failed unexpectedly (its traceback is in the run's log folder)
+  128+N  stopped by signal N: 130 Ctrl-C, 129 SIGHUP, 143 SIGTERM
+
+More: docs/wine.md in the source tree."""
+
+
 def main(argv=None):
     signals.stop_on_signals()
     started = time.monotonic()
     parser = argparse.ArgumentParser(prog="scripts/wine-install",
-                                     description=__doc__.split("\n\n")[0])
+                                     description=__doc__.split("\n\n")[0],
+                                     epilog=HELP_EPILOG,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--exe", default=DEFAULT_EXE, help="the gyrsetup.exe to run")
     parser.add_argument("device", help="the Linux serial device of the controller, e.g. /dev/ttyUSB0")
     # For the tests: shorter waits, so that a hung step fails within their own time-out.
