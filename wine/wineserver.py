@@ -29,6 +29,16 @@ def base_environment(prefix, display):
     return env
 
 
+def _random_name(prefix):
+    """The name the prefix's wineserver chose for its base folder, or None."""
+    with contextlib.suppress(OSError, UnicodeDecodeError), \
+            open(os.path.join(prefix, "wineserver")) as f:
+        name = f.read().strip()
+        if name and "/" not in name:
+            return name
+    return None
+
+
 def server_folders(prefix, uid=None, environ=None, run_user_root="/run/user"):
     """Where a wineserver of this prefix keeps its socket and lock, the way Wine computes it:
     a folder server-DEV-INODE (the prefix folder's device and inode, in hex) below a base
@@ -46,12 +56,10 @@ def server_folders(prefix, uid=None, environ=None, run_user_root="/run/user"):
     run_user = os.path.join(run_user_root, str(uid))
     if os.path.isdir(run_user):
         bases.append(os.path.join(run_user, "wine"))
-    with contextlib.suppress(OSError, UnicodeDecodeError), \
-            open(os.path.join(prefix, "wineserver")) as f:
-        random_name = f.read().strip()
-        if random_name and "/" not in random_name:
-            bases.append(os.path.join(environ.get("TMPDIR") or "/tmp", random_name))
-            bases.append(os.path.join("/tmp", random_name))
+    random_name = _random_name(prefix)
+    if random_name:
+        bases.append(os.path.join(environ.get("TMPDIR") or "/tmp", random_name))
+        bases.append(os.path.join("/tmp", random_name))
     bases.append(f"/tmp/.wine-{uid}")
     return [os.path.join(base, name) for base in dict.fromkeys(bases)]
 
@@ -85,6 +93,12 @@ def remove_server_folders(prefix):
         if os.path.isdir(folder) and not _lock_held(os.path.join(folder, "lock")):
             shutil.rmtree(folder, ignore_errors=True)
             removed.append(folder)
+            # The folder named in the prefix's "wineserver" file is this prefix's own (its
+            # copies' too): once empty it goes as well. The shared bases stay.
+            base = os.path.dirname(folder)
+            if os.path.basename(base) == _random_name(prefix):
+                with contextlib.suppress(OSError):
+                    os.rmdir(base)
     return removed
 
 

@@ -680,6 +680,33 @@ class WineserverFolders(Folder):
         self.assertTrue(wineserver.server_running(self.path("prefix")))
 
 
+    def test_what_ended_sessions_left_goes_with_the_prefix_and_a_running_one_stays(self):
+        os.makedirs(self.path("prefix"))
+        random_name = os.path.basename(tempfile.mkdtemp(prefix="wine-", dir="/tmp"))
+        base = os.path.join("/tmp", random_name)
+        self.addCleanup(shutil.rmtree, base, True)
+        self.write("prefix/wineserver", random_name.encode())
+        st = os.stat(self.path("prefix"))
+        folder = os.path.join(base, f"server-{st.st_dev:x}-{st.st_ino:x}")
+        os.makedirs(folder)
+        for name in ("lock", "socket"):
+            open(os.path.join(folder, name), "w").close()
+        # A server still running holds its lock: nothing of it may go.
+        holder = subprocess.Popen(
+            [sys.executable, "-c", "import fcntl,sys,time; f=open(sys.argv[1],'r+'); "
+             "fcntl.lockf(f, fcntl.LOCK_EX); print('held', flush=True); time.sleep(60)",
+             os.path.join(folder, "lock")], stdout=subprocess.PIPE, text=True)
+        self.assertEqual(holder.stdout.readline(), "held\n")
+        self.assertEqual(wineserver.remove_server_folders(self.path("prefix")), [])
+        self.assertTrue(os.path.isdir(folder))
+        holder.kill()
+        holder.wait()
+        holder.stdout.close()
+        # Ended: its folder goes, and the prefix's own base folder once it is empty.
+        self.assertEqual(wineserver.remove_server_folders(self.path("prefix")), [folder])
+        self.assertFalse(os.path.exists(base))
+
+
 def cases_as_ordinary_user(wanted):
     """The names of the cases that do (wanted) or do not need an ordinary user."""
     loader = unittest.TestLoader()
