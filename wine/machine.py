@@ -309,7 +309,7 @@ class WineSession:
 
     def end_session(self):
         """Ends the session and what still runs in it, so that system.reg holds what the
-        programs wrote; False when the session did not end."""
+        programs wrote; False when it did not end within its wait."""
         self.owned.end_all()
         ended = wineserver.end_session(self.prefix, self.env, self.path("wineserver.log"),
                                        self.owned, self.waits, kill=True)
@@ -478,7 +478,9 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, wait
                 work_dir=session.work, artifacts=artifacts,
                 registry_file=session.system_reg(),
                 end_session=lambda: None if session.end_session() else (
-                    "the Wine session did not end; system.reg may not hold what was written"),
+                    f"the Wine session did not end within {waits.session_end} s (see "
+                    f"{session.path('wineserver.log.stuck')}); system.reg may not hold what "
+                    "was written"),
                 play=user_script, waits=waits, owned=session.owned,
                 listener=Listener(session, paths.listener),
                 program_env={"GYR_DRIVER_LOG": prefixes.windows_path(driver_log),
