@@ -17,6 +17,7 @@ import os
 import pty
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -476,6 +477,35 @@ class RelativeDevice(Folder):
         logs = self.path("prefix", "gyrsetup-logs")
         with open(os.path.join(logs, os.listdir(logs)[0], "machine.reg"), newline="") as f:
             self.assertIn(f'\r\n"COM1"="{device}"\r\n', f.read())
+
+
+class RecipeWaits(Folder):
+    def test_the_installer_has_eleven_minutes_on_the_users_display_and_ninety_s_on_its_own(self):
+        controller, line = pty.openpty()
+        self.addCleanup(os.close, controller)
+        self.addCleanup(os.close, line)
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            self.addCleanup(signal.signal, sig, signal.getsignal(sig))
+        cases = [
+            # (DISPLAY, the program's own time, the wait for each window after the first)
+            (":99", 660, 600),
+            (None, 90, 60),
+        ]
+        for display, program, next_window in cases:
+            with self.subTest(display=display):
+                received = []
+                environ = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+                if display:
+                    environ["DISPLAY"] = display
+                environ["WINEPREFIX"] = self.path("prefix")
+                # The recipe itself is not run: only what it is given.
+                with mock.patch.dict(os.environ, environ, clear=True), \
+                        mock.patch.object(install, "go",
+                                          lambda run, started: received.append(run.waits) or 0):
+                    self.assertEqual(install.main(["--exe", self.path("gyrsetup.exe"),
+                                                   os.ttyname(line)]), 0)
+                self.assertEqual([(w.program, w.next_window) for w in received],
+                                 [(program, next_window)])
 
 
 def reg_entries(text):
