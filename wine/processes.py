@@ -232,6 +232,7 @@ class Owned:
         """grace: seconds between SIGTERM and SIGKILL; gdb_timeout: gdb's time per stuck
         process when a stop saves their state."""
         self.procs = []
+        self.ended_last = []  # servers the others need while they run: an X server
         self.grace = grace
         self.gdb_timeout = gdb_timeout
         self.last_state = None
@@ -246,13 +247,16 @@ class Owned:
     def __exit__(self, *exc):
         self.end_all()
 
-    def popen(self, argv, **kwargs):
+    def popen(self, argv, ended_last=False, **kwargs):
         """Starts a process of this run in a group of its own (stdin: /dev/null unless
         given). A signal or the deadline that arrives while Popen waits for the exec would
-        otherwise lose the new process."""
+        otherwise lose the new process. ended_last: a server the run's other processes need
+        (an X server), which end_all ends once they have ended."""
         with signals.signals_held():
             proc = _popen(argv, kwargs)
             self.procs.append(proc)
+            if ended_last:
+                self.ended_last.append(proc)
         return proc
 
     def wait(self, proc, timeout):
@@ -278,6 +282,8 @@ class Owned:
     def forget(self, proc):
         if proc in self.procs and proc.poll() is not None:
             self.procs.remove(proc)
+            if proc in self.ended_last:
+                self.ended_last.remove(proc)
 
     def run(self, argv, timeout, what, state_path=None, **kwargs):
         """Runs a command to its end; its exit code, or None when it was stopped at the
@@ -319,7 +325,12 @@ class Owned:
             return rc, out.read().decode(errors="replace")
 
     def end_all(self, grace=None):
-        """Ends every group still running; returns how many there were."""
-        ended = end_groups(self.procs, self.grace if grace is None else grace)
+        """Ends every group still running, a server only once the others have ended: a
+        program cut off from its X server dies of that, not of the stop. Returns how many
+        groups there were."""
+        grace = self.grace if grace is None else grace
+        ended = end_groups([p for p in self.procs if p not in self.ended_last], grace)
+        ended += end_groups(self.ended_last, grace)
         self.procs = []
+        self.ended_last = []
         return ended

@@ -52,7 +52,7 @@ class Xvfb:
                 self.proc = self.owned.popen(
                     ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
                      "-nolisten", "tcp", "-r", "-noreset"],
-                    stdout=out, stderr=out, pass_fds=(write_end,))
+                    stdout=out, stderr=out, pass_fds=(write_end,), ended_last=True)
         except BaseException:
             os.close(read_end)
             raise

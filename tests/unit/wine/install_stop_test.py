@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""scripts/wine-install stopped by a signal, and refused before it starts, against stand-ins
-of wine, wineboot and wineserver that only note their calls and wait: what it ends, what it
-leaves, what it says and its exit status."""
+"""scripts/wine-install stopped by a signal, failing, with an installer that does not end, and
+refused before it starts, against stand-ins of wine, wineboot, wineserver, Xvfb and xdotool
+that only note their calls and wait: what it ends, what it leaves, what it says and its exit
+status."""
 
 import contextlib
 import fcntl
@@ -28,9 +29,11 @@ STAND_INS = {
             'printf "%s\\n" "wine $*" >> "$FAKE_DIR/calls"\n'
             '[ -n "$FAKE_WINE_FAILS" ] && exit 1\n'
             # FAKE_WINE_IMPORTS: regedit ends at once, so that the run reaches the installer,
-            # which notes its own pid.
+            # which notes its own pid, and in "terms" that it was sent SIGTERM.
             'if [ -n "$FAKE_WINE_IMPORTS" ]; then\n'
-            '  case "$*" in *regedit*) exit 0;; *gyrsetup*) echo $$ > "$FAKE_DIR/gyrsetup.pid";; esac\n'
+            '  case "$*" in *regedit*) exit 0;; *gyrsetup*)\n'
+            '    trap \'echo gyrsetup >> "$FAKE_DIR/terms"; exit 143\' TERM\n'
+            '    echo $$ > "$FAKE_DIR/gyrsetup.pid"; sleep 60 & wait; exit;; esac\n'
             'fi\n'
             'echo $$ > "$FAKE_DIR/running.pid"\n'
             "exec sleep 60\n",
@@ -47,13 +50,18 @@ STAND_INS = {
                 'echo $$ > "$FAKE_DIR/running.pid"\nexec sleep 60\n',
     "wineserver": '#!/bin/sh\necho "wineserver $*" >> "$FAKE_DIR/calls"\n'
                   'if [ "$1" = -w ] && [ -e "$FAKE_DIR/hold-session" ]; then\n'
-                  '  echo $$ > "$FAKE_DIR/session-held"\n'
+                  '  echo $$ >> "$FAKE_DIR/held.pids"; echo $$ > "$FAKE_DIR/session-held"\n'
                   '  while [ -e "$FAKE_DIR/hold-session" ]; do sleep 0.05; done\nfi\nexit 0\n',
-    # An X server that tells its display at once; an xdotool that never answers, as when
-    # the X server stops answering. Each notes its pid, for the test to see it ended.
-    "Xvfb": '#!/bin/sh\necho $$ >> "$FAKE_DIR/xvfb.pids"\neval "echo 99 >&$2"\nexec sleep 60\n',
-    "xdotool": '#!/bin/sh\necho $$ >> "$FAKE_DIR/xdotool.pids"\nexec sleep 60\n',
+    # An X server that tells its display at once, and notes in "terms" that it was sent
+    # SIGTERM; an xdotool that never answers, as when the X server stops answering, or
+    # with FAKE_NO_WINDOW finds no window. Each notes its pid, for the test to see it ended.
+    "Xvfb": '#!/bin/sh\ntrap \'echo Xvfb >> "$FAKE_DIR/terms"; exit 143\' TERM\n'
+            'echo $$ >> "$FAKE_DIR/xvfb.pids"\neval "echo 99 >&$2"\nsleep 60 & wait\n',
+    "xdotool": '#!/bin/sh\necho $$ >> "$FAKE_DIR/xdotool.pids"\n'
+               '[ -n "$FAKE_NO_WINDOW" ] && exit 1\nexec sleep 60\n',
 }
+# The files in which stand-ins note their process ids.
+NOTED = ("gyrsetup.pid", "xvfb.pids", "xdotool.pids", "held.pids")
 REGISTRY = {"system.reg": b"WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n"
                           b"#arch=win32\n",
             "user.reg": b"WINE REGISTRY Version 2\n", "userdef.reg": b"WINE REGISTRY Version 2\n"}
@@ -78,13 +86,22 @@ class StandInRun(unittest.TestCase):
         self.addCleanup(os.close, self.line)
         self.device = os.ttyname(self.line)
         self.prefix = os.path.join(self.dir, "prefix")
+        self.addCleanup(self.end_leftovers)
 
     def clear(self):
         """Back to no prefix and no stand-in called, for the next case of a table."""
+        self.end_leftovers()
         shutil.rmtree(self.prefix, ignore_errors=True)
-        for name in ("calls", "running.pid", "session-held"):
+        for name in ("calls", "running.pid", "session-held", *NOTED, "terms"):
             with contextlib.suppress(FileNotFoundError):
                 os.unlink(os.path.join(self.dir, name))
+
+    def end_leftovers(self):
+        """Ends the stand-ins a failing case left running, so that they outlive no test."""
+        for pid in sum(self.noted_pids(*NOTED).values(), []):
+            if alive(pid):
+                with contextlib.suppress(ProcessLookupError):
+                    os.kill(pid, signal.SIGKILL)
 
     def user_prefix(self):
         os.makedirs(self.prefix)
@@ -141,6 +158,12 @@ class StandInRun(unittest.TestCase):
     def calls(self):
         with open(os.path.join(self.dir, "calls")) as f:
             return f.read().splitlines()
+
+    def terms(self):
+        """The stand-ins that were sent SIGTERM, in order."""
+        with contextlib.suppress(FileNotFoundError), open(os.path.join(self.dir, "terms")) as f:
+            return f.read().splitlines()
+        return []
 
     def noted_pids(self, *names):
         """The pids the stand-ins noted in these files, each file one or more lines."""
@@ -233,6 +256,74 @@ class Stopped(StandInRun):
                                   for call in self.calls()], calls + calls)
 
 
+    def test_a_ctrl_c_while_the_installer_runs_ends_it_before_its_x_server(self):
+        cases = [
+            # (the run's environment, the stand-ins sent SIGTERM, in order)
+            ({}, ["gyrsetup", "Xvfb"]),
+            # The user's own X server is no run's to end: the installer must be ended by
+            # the run itself.
+            ({"DISPLAY": ":99"}, ["gyrsetup"]),
+        ]
+        for display, terms in cases:
+            with self.subTest(display=display.get("DISPLAY")):
+                self.clear()
+                self.user_prefix()
+                run = self.start(FAKE_WINE_IMPORTS="1", **display)
+                installer = self.wait_for(run, "gyrsetup.pid")
+                run.send_signal(signal.SIGINT)
+                out, err = run.communicate(timeout=20)
+                self.assertEqual(run.returncode, 130, out + err)
+                self.assertNotIn("Traceback", err)
+                self.assertFalse(alive(installer), "the installer still runs")
+                self.assertEqual(self.terms(), terms)
+                pids = self.noted_pids("xvfb.pids", "xdotool.pids")
+                self.assertEqual({name: [pid for pid in noted if alive(pid)]
+                                  for name, noted in pids.items()},
+                                 {name: [] for name in pids}, "processes left running")
+
+    def test_a_ctrl_c_while_the_run_waits_for_the_session_ends_its_wait(self):
+        # Wine programs the run did not start hold the session, through the clean-up's own
+        # wait too, which is stopped at its time-out.
+        self.user_prefix()
+        hold = os.path.join(self.dir, "hold-session")
+        open(hold, "w").close()
+        self.addCleanup(os.unlink, hold)
+        run = self.start(options=("--waits", "stop_session=0.5,gdb=0"), FAKE_WINE_IMPORTS="1")
+        self.wait_for(run, "session-held")
+        run.send_signal(signal.SIGINT)
+        out, err = run.communicate(timeout=20)
+        self.assertEqual(run.returncode, 130, out + err)
+        self.assertIn(f"wine-install: Wine programs this run did not start still run in "
+                      f"{self.prefix}; its registry files are written once they end",
+                      out.splitlines())
+        held = self.noted_pids("held.pids")["held.pids"]
+        self.assertEqual(len(held), 2, "the preparation's wait and the clean-up's")
+        self.assertEqual([pid for pid in held if alive(pid)], [],
+                         "a wineserver -w the run started still runs")
+
+
+class TimedOut(StandInRun):
+    def test_an_installer_that_does_not_end_is_stopped_at_its_time_out(self):
+        for display in ({}, {"DISPLAY": ":99"}):
+            with self.subTest(display=display.get("DISPLAY")):
+                self.clear()
+                self.user_prefix()
+                run = self.start(options=("--waits", "first_window=0.5,program=0.5,gdb=0"),
+                                 FAKE_WINE_IMPORTS="1", FAKE_NO_WINDOW="1", **display)
+                out, err = run.communicate(timeout=45)
+                lines = out.splitlines()
+                logs_root = os.path.join(self.prefix, "gyrsetup-logs")
+                logs = os.path.join(logs_root, os.listdir(logs_root)[0])
+                self.assertEqual(run.returncode, 5, out + err)
+                self.assertNotIn("Traceback", err)
+                self.assertIn("wine-install: problem: the installer did not exit; killed after "
+                              f"0.5 s (the state of its processes: {logs}/gyrsetup.stuck)", lines)
+                self.assertRegex(lines[-1], r"^wine-install: the installer did not end by itself "
+                                            r"and was stopped \(exit status 5, \d+ s\)$")
+                installer = self.noted_pids("gyrsetup.pid")["gyrsetup.pid"][0]
+                self.assertFalse(alive(installer), "the installer still runs")
+
+
 class Failed(StandInRun):
     def test_wine_failing_midway_names_the_copies_and_ends_with_status_5(self):
         self.user_prefix()
@@ -282,9 +373,6 @@ class Hung(StandInRun):
         for case, display, program, last in cases:
             with self.subTest(case):
                 self.clear()
-                for name in ("xvfb.pids", "xdotool.pids", "gyrsetup.pid"):
-                    with contextlib.suppress(FileNotFoundError):
-                        os.unlink(os.path.join(self.dir, name))
                 self.user_prefix()
                 run = self.start(options=("--waits", "x_tool=3"), program=program,
                                  FAKE_WINE_IMPORTS="1", **display)

@@ -93,6 +93,23 @@ class Groups(Folder):
                 self.assertIsNotNone(proc.poll(), "the leader still runs")
                 self.assertTrue(gone(child), "the leader's child still runs")
 
+    def test_the_end_of_all_ends_a_server_once_the_programs_that_need_it_have_ended(self):
+        # Each notes that it was sent SIGTERM; the program takes its time to go, as a Wine
+        # program that still talks to its X server does.
+        terms = self.path("terms")
+        owned = self.owned()
+        noted = []
+        for name, pause, last in (("server", 0, True), ("program", 0.3, False)):
+            script = (f'trap "sleep {pause}; echo {name} >> {terms}; exit 143" TERM; '
+                      f'echo $$ > "$0"; sleep 60 & wait')
+            pid_file = self.path(name + ".pid")
+            owned.popen(["sh", "-c", script, pid_file], ended_last=last)
+            noted.append(int(wait_for_line(pid_file, name)))
+        self.assertEqual(owned.end_all(), 2)
+        with open(terms) as f:
+            self.assertEqual(f.read().splitlines(), ["program", "server"])
+        self.assertEqual([pid for pid in noted if alive(pid)], [])
+
     def test_a_command_past_its_time_out_is_stopped_with_its_group(self):
         child_file = self.path("child")
         owned = self.owned()
