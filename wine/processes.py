@@ -109,7 +109,8 @@ def save_state(path, what, pgid=None, prefix=None, gdb_timeout=60):
                 stack = _read(f"{task}/stack")
                 if stack and not stack.startswith("("):
                     lines += [f"    {frame}" for frame in stack.splitlines()]
-        if shutil.which("gdb"):
+        # gdb_timeout 0: no stacks from gdb, which would only be started to be stopped.
+        if gdb_timeout and shutil.which("gdb"):
             with Owned(grace=2, gdb_timeout=0) as owned, contextlib.suppress(OSError, NoAnswer):
                 _, traced = owned.capture(
                     ["gdb", "-batch", "-nx", "-p", str(pid), "-ex", "thread apply all bt 30"],
@@ -208,9 +209,17 @@ def how_it_ended(what, rc, timeout, out_path, state=None):
 
 
 # -- starting -------------------------------------------------------------------------
+def _default_stop_signals():
+    # A run that cleans up after a stop ignores further stop signals, and exec keeps an
+    # ignored signal ignored: what it starts then must still end on SIGTERM.
+    for sig in signals.STOP_SIGNALS:
+        signal.signal(sig, signal.SIG_DFL)
+
+
 def _popen(argv, kwargs):
     kwargs.setdefault("stdin", subprocess.DEVNULL)
-    return subprocess.Popen(argv, start_new_session=True, **kwargs)
+    return subprocess.Popen(argv, start_new_session=True, preexec_fn=_default_stop_signals,
+                            **kwargs)
 
 
 def start_unowned(argv, **kwargs):

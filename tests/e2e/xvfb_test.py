@@ -65,7 +65,7 @@ class XvfbStartTest(unittest.TestCase):
         self.path = os.environ["PATH"]
         self.addCleanup(os.environ.__setitem__, "PATH", self.path)
 
-    def start(self, script):
+    def start(self, script, wait):
         bin_dir = os.path.join(self.dir, "bin")
         os.makedirs(bin_dir, exist_ok=True)
         with open(os.path.join(bin_dir, "Xvfb"), "w") as f:
@@ -73,7 +73,7 @@ class XvfbStartTest(unittest.TestCase):
         os.chmod(os.path.join(bin_dir, "Xvfb"), 0o755)
         os.environ["PATH"] = bin_dir + os.pathsep + self.path
         log = os.path.join(self.dir, "xvfb.log")
-        waits = waiting.Waits(xvfb=3, xvfb_grace=1, grace=1, gdb=5)
+        waits = waiting.Waits(xvfb=wait, xvfb_grace=1, grace=1, gdb=5)
         with processes.Owned.of(waits) as owned:
             try:
                 with Xvfb(log, owned, waits) as xvfb:
@@ -84,16 +84,17 @@ class XvfbStartTest(unittest.TestCase):
     def test_the_start_says_what_became_of_the_server(self):
         log = os.path.join(self.dir, "xvfb.log")
         cases = [
-            ("a slow teller", ":7", None),
-            ("one that exits", None, f"Xvfb exited with status 1 before it told its display; "
+            # (the stand-in, how long it is waited for, the display told, the error)
+            ("a slow teller", 30, ":7", None),
+            ("one that exits", 30, None, f"Xvfb exited with status 1 before it told its display; "
                                      f"its log {log} ends: Fatal server error: no screens found"),
-            ("one that never tells", None, f"Xvfb did not tell its display within 3 s and was "
+            ("one that never tells", 1, None, f"Xvfb did not tell its display within 1 s and was "
                                            f"stopped (the state of its processes: {log}.stuck); "
                                            f"see {log}"),
         ]
-        for name, display, error in cases:
+        for name, wait, display, error in cases:
             with self.subTest(name):
-                got_display, got_error, proc = self.start(STAND_INS[name])
+                got_display, got_error, proc = self.start(STAND_INS[name], wait)
                 self.assertEqual((got_display, got_error), (display, error))
                 if proc is not None:
                     self.assertIsNotNone(proc.poll(), "the stand-in still runs")

@@ -359,7 +359,7 @@ class Hung(StandInRun):
     how the prefix stands and how to restore it, and leaves none of its processes."""
 
     def test_a_failure_while_the_installer_runs_ends_the_run_in_its_own_words(self):
-        hung_xdotool = ("xdotool did not answer within 3 s and was stopped (xdotool search "
+        hung_xdotool = ("xdotool did not answer within 1 s and was stopped (xdotool search "
                         "--onlyvisible --name ^Gyrelle\\ Detection$)")
         cases = [
             # (case, the run's environment, Python's program, what the last line says)
@@ -374,7 +374,7 @@ class Hung(StandInRun):
             with self.subTest(case):
                 self.clear()
                 self.user_prefix()
-                run = self.start(options=("--waits", "x_tool=3"), program=program,
+                run = self.start(options=("--waits", "x_tool=1"), program=program,
                                  FAKE_WINE_IMPORTS="1", **display)
                 try:
                     out, err = run.communicate(timeout=45)

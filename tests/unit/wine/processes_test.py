@@ -122,6 +122,24 @@ class Groups(Folder):
         self.assertEqual(owned.procs, [])
 
 
+class StartedDuringAStop(Folder):
+    def test_a_process_started_while_the_stop_signals_are_ignored_still_ends_on_them(self):
+        # After the first stop signal the run ignores the next ones while it cleans up, and
+        # an ignored signal is inherited across exec: a wineserver -w started then would
+        # sit out every SIGTERM.
+        for sig in signals.STOP_SIGNALS:
+            with self.subTest(signal=sig.name):
+                before = signal.signal(sig, signal.SIG_IGN)
+                try:
+                    proc = self.owned().popen(["sleep", "60"])
+                finally:
+                    signal.signal(sig, before)
+                self.end_later(proc.pid)
+                processes.signal_group(proc, sig)
+                self.assertTrue(gone(proc.pid) or proc.poll() is not None,
+                                f"{sig.name} did not end a process started while it was ignored")
+
+
 class Steps(Folder):
     def test_a_step_succeeds_only_when_its_command_exits_with_0(self):
         out = self.path("step.log")
