@@ -209,17 +209,9 @@ def how_it_ended(what, rc, timeout, out_path, state=None):
 
 
 # -- starting -------------------------------------------------------------------------
-def _default_stop_signals():
-    # A run that cleans up after a stop ignores further stop signals, and exec keeps an
-    # ignored signal ignored: what it starts then must still end on SIGTERM.
-    for sig in signals.STOP_SIGNALS:
-        signal.signal(sig, signal.SIG_DFL)
-
-
 def _popen(argv, kwargs):
     kwargs.setdefault("stdin", subprocess.DEVNULL)
-    return subprocess.Popen(argv, start_new_session=True, preexec_fn=_default_stop_signals,
-                            **kwargs)
+    return subprocess.Popen(argv, start_new_session=True, **kwargs)
 
 
 def start_unowned(argv, **kwargs):

@@ -39,9 +39,15 @@ class _State:
 
 def _stop(signum, frame):
     # A second signal while the first one's clean-up runs must not cut that clean-up short.
+    # Caught, not ignored: an ignored signal stays ignored across exec, and what the
+    # clean-up starts (a wineserver -w) would then sit out every SIGTERM sent to it.
     for sig in STOP_SIGNALS:
-        signal.signal(sig, signal.SIG_IGN)
+        signal.signal(sig, _during_clean_up)
     _raise_or_hold(Interrupted(signum))
+
+
+def _during_clean_up(signum, frame):
+    pass
 
 
 def _deadline(signum, frame):

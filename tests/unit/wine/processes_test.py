@@ -123,21 +123,23 @@ class Groups(Folder):
 
 
 class StartedDuringAStop(Folder):
-    def test_a_process_started_while_the_stop_signals_are_ignored_still_ends_on_them(self):
-        # After the first stop signal the run ignores the next ones while it cleans up, and
-        # an ignored signal is inherited across exec: a wineserver -w started then would
-        # sit out every SIGTERM.
+    def test_a_process_started_while_a_stop_is_cleaned_up_still_ends_on_the_stop_signals(self):
+        # After the first stop signal the run takes no other while it cleans up. Were they
+        # ignored, exec would keep them ignored, and a wineserver -w started by the clean-up
+        # would sit out every SIGTERM.
+        before = {sig: signal.getsignal(sig) for sig in signals.STOP_SIGNALS}
+        self.addCleanup(lambda: [signal.signal(s, h) for s, h in before.items()])
+        signals.stop_on_signals()
+        with self.assertRaises(signals.Interrupted):
+            os.kill(os.getpid(), signal.SIGINT)
+            time.sleep(5)
         for sig in signals.STOP_SIGNALS:
             with self.subTest(signal=sig.name):
-                before = signal.signal(sig, signal.SIG_IGN)
-                try:
-                    proc = self.owned().popen(["sleep", "60"])
-                finally:
-                    signal.signal(sig, before)
+                proc = self.owned().popen(["sleep", "60"])
                 self.end_later(proc.pid)
                 processes.signal_group(proc, sig)
                 self.assertTrue(gone(proc.pid) or proc.poll() is not None,
-                                f"{sig.name} did not end a process started while it was ignored")
+                                f"{sig.name} did not end a process started during the clean-up")
 
 
 class Steps(Folder):
