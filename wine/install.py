@@ -286,13 +286,13 @@ class Run:
             return None
 
         # On an Xvfb of our own no window manager focuses the windows, which are managed in
-        # a prefix of the user's; the user clicks them first, as a person would.
+        # a prefix of the user's; the user focuses each before typing (wine.user).
         return installer_run.run(installer_run.Spec(
             env=wineserver.base_environment(self.prefix, display),
             argv=("C:\\gyrsetup\\gyrsetup.exe",), cwd=target, work_dir=self.logs,
             artifacts=self.logs, registry_file=os.path.join(self.prefix, "system.reg"),
             end_session=end_session, play=answer_windows(pause=0, wait_for_user=wait_for_user),
-            waits=self.waits, owned=self.owned, gives_focus=not wait_for_user))
+            waits=self.waits, owned=self.owned))
 
     # -- an interrupted run ------------------------------------------------------------
     def stop(self, signal_name):

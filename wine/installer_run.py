@@ -32,7 +32,6 @@ class Spec:
     owned: object           # processes.Owned: the caller's stop ends the program with the rest
     listener: object = None  # start() before the program, finish() -> (count, problem) after
     program_env: dict = dataclasses.field(default_factory=dict)  # the program's alone
-    gives_focus: bool = False  # the user clicks a window before typing (no window manager)
     phases: object = None   # phases.Phases timing the steps
 
 
@@ -79,7 +78,7 @@ def run(spec):
                                                **spec.program_env),
                                       stdout=out, stderr=out, cwd=spec.cwd)
             user = User(spec.env, program, owned, spec.waits, spec.artifacts, spec.work_dir,
-                        log_path, gives_focus=spec.gives_focus)
+                        log_path)
             try:
                 spec.play(user)
             except Exception:

@@ -48,12 +48,9 @@ class User:
     """The person in front of the screen, through xdotool and ImageMagick. What it sees and
     what goes wrong for it, it notes in its own lists; the run takes them at its end."""
 
-    def __init__(self, env, program, owned, waits, artifacts, work_dir, program_log=None,
-                 gives_focus=False):
+    def __init__(self, env, program, owned, waits, artifacts, work_dir, program_log=None):
         """env: the program's Wine environment, whose DISPLAY the user looks at. owned: the
-        run's processes, among which the X tools run. gives_focus: the windows are managed
-        and no window manager runs, so nobody focuses them; the user does, as a click on
-        the title would."""
+        run's processes, among which the X tools run."""
         self.env = env
         self.program = program
         self.owned = owned
@@ -61,7 +58,6 @@ class User:
         self.artifacts = artifacts
         self.work_dir = work_dir
         self.program_log = program_log
-        self.gives_focus = gives_focus
         self.shown = []        # Shown, in order
         self.screenshots = []
         self.problems = []
@@ -128,11 +124,25 @@ class User:
         With --window, xdotool picks real input or a sent event per key event, by where the
         focus is at that moment: a Return that closes the dialog then has its press typed and
         its release sent to the closed dialog, and the server, seeing the key held, repeats
-        it into the next window."""
-        if self.gives_focus and not self.focused(window, timeout=1):
+        it into the next window.
+
+        A window without the focus is given it first, as a window manager gives it to the
+        window a person clicks: none runs on the test's display. Wine's managed windows (a
+        prefix of the user's) never get it otherwise, and its unmanaged ones can miss it:
+        Wine asks for the focus once the window is mapped, stamped with the thread's last
+        message time turned into the server's clock. Its clock (CLOCK_MONOTONIC_RAW) and the
+        server's (CLOCK_MONOTONIC) stand apart by whole milliseconds and a fraction, which
+        Wine's conversion rounds, so a message of the last millisecond can put the stamp
+        in the server's future, and the server ignores such a request. (A program's first
+        window, before any X event, is stamped "now" and always gets it.) The message box
+        after the port list was then active in Windows' eyes while the focus stayed on the
+        root window, and nothing asked again."""
+        if not self.focused(window, timeout=0):
             self._x(["xdotool", "windowfocus", window])
         if not self.focused(window):
-            self.problem(f"window {window} never had the keyboard focus for {' '.join(keys)}")
+            _, focus = self._x(["xdotool", "getwindowfocus"])
+            self.problem(f"window {window} never had the keyboard focus for {' '.join(keys)} "
+                         f"(window {focus.strip() or 'none'} had it)")
             return
         self._x(["xdotool", "key", "--delay", "100", *keys])
 
