@@ -287,7 +287,7 @@ class Run:
 
         # On an Xvfb of our own no window manager focuses the windows, which are managed in
         # a prefix of the user's; the user focuses each before typing (wine.user).
-        return installer_run.run(installer_run.Spec(
+        return installer_run.run(installer_run.Order(
             env=wineserver.base_environment(self.prefix, display),
             argv=("C:\\gyrsetup\\gyrsetup.exe",), cwd=target, work_dir=self.logs,
             artifacts=self.logs, registry_file=os.path.join(self.prefix, "system.reg"),

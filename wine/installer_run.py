@@ -3,7 +3,7 @@ its end or stop it, let the session end, read the registry back; one Result asse
 the end from what each part returned.
 
 The recipe of scripts/wine-install, the demo and the end-to-end scenarios all run the
-program through run(); what differs between them comes in as one Spec.
+program through run(); what differs between them comes in as one Order.
 """
 
 import contextlib
@@ -16,7 +16,7 @@ from wine.user import MESSAGE_BOX_DEBUG, User, message_box_texts
 
 
 @dataclasses.dataclass(frozen=True)
-class Spec:
+class Order:
     """What a caller gives a run."""
     env: dict               # the Wine environment, DISPLAY included
     argv: tuple             # the Windows command line after "wine"
@@ -54,43 +54,43 @@ class Result:
         return next((s.title for s in self.shown if not s.message), "")
 
 
-def run(spec):
+def run(order):
     """Runs gyrsetup.exe once and returns its Result. A failure of the user's (an X tool
     that does not answer, say) still stops the program, ends the listener and lets the
     session end before it goes on up. A stop signal or the deadline leaves all of it to the
     caller's own stop, which ends the run's processes first."""
-    phases = spec.phases or Phases()
-    owned = spec.owned
-    log_path = os.path.join(spec.work_dir, "gyrsetup.log")
+    phases = order.phases or Phases()
+    owned = order.owned
+    log_path = os.path.join(order.work_dir, "gyrsetup.log")
     exit_code = None
     problems = []
     user = None
     how = "stopped"  # until the play ends or fails
     result = None
     try:
-        if spec.listener is not None:
+        if order.listener is not None:
             with phases("listener start"):
-                spec.listener.start()
+                order.listener.start()
         with phases("installer"):
             with open(log_path, "wb") as out:
-                program = owned.popen(["wine", *spec.argv],
-                                      env=dict(spec.env, WINEDEBUG=MESSAGE_BOX_DEBUG,
-                                               **spec.program_env),
-                                      stdout=out, stderr=out, cwd=spec.cwd)
-            user = User(spec.env, program, owned, spec.waits, spec.artifacts, spec.work_dir,
+                program = owned.popen(["wine", *order.argv],
+                                      env=dict(order.env, WINEDEBUG=MESSAGE_BOX_DEBUG,
+                                               **order.program_env),
+                                      stdout=out, stderr=out, cwd=order.cwd)
+            user = User(order.env, program, owned, order.waits, order.artifacts, order.work_dir,
                         log_path)
             try:
-                spec.play(user)
+                order.play(user)
             except Exception:
                 how = "failed"
                 owned.stop(program, "gyrsetup.exe")
                 raise
-            exit_code = owned.wait(program, spec.waits.program)
+            exit_code = owned.wait(program, order.waits.program)
             if exit_code is None:
                 state = owned.stop(program, "gyrsetup.exe",
-                                   os.path.join(spec.work_dir, "gyrsetup.stuck"))
+                                   os.path.join(order.work_dir, "gyrsetup.stuck"))
                 problems.append("the installer did not exit; killed" + (
-                    f" after {spec.waits.program} s (the state of its processes: {state})"
+                    f" after {order.waits.program} s (the state of its processes: {state})"
                     if state else ""))
         how = "ended"
     except Exception:
@@ -98,21 +98,21 @@ def run(spec):
         raise
     finally:
         if how != "stopped":
-            result = _finish(spec, phases, log_path, exit_code, user, problems)
+            result = _finish(order, phases, log_path, exit_code, user, problems)
     return result
 
 
-def _finish(spec, phases, log_path, exit_code, user, problems):
+def _finish(order, phases, log_path, exit_code, user, problems):
     """The listener's count, the session's end and the registry, once the program has
     ended; the Result of the run."""
     broadcasts = None
-    if spec.listener is not None and spec.listener.started():
+    if order.listener is not None and order.listener.started():
         with phases("listener stop"):
-            broadcasts, problem = spec.listener.finish()
+            broadcasts, problem = order.listener.finish()
             if problem:
                 problems.append(problem)
     with phases("session end"):
-        problem = spec.end_session()
+        problem = order.end_session()
         if problem:
             problems.append(problem)
     with phases("registry read"):
@@ -121,11 +121,11 @@ def _finish(spec, phases, log_path, exit_code, user, problems):
                 open(log_path, errors="replace", newline="") as f:
             output = f.read()
         try:
-            hive = registry.Hive(spec.registry_file)
+            hive = registry.Hive(order.registry_file)
         except (OSError, registry.HiveFormatError) as error:
             problems.append(f"the registry could not be read back: {error}")
     return Result(exit_code=exit_code, shown=tuple(user.shown if user else ()),
                   message_boxes=tuple(message_box_texts(output)),
                   screenshots=tuple(user.screenshots if user else ()), program_output=output,
                   hive=hive, problems=tuple((user.problems if user else []) + problems),
-                  work_dir=spec.work_dir, broadcasts=broadcasts)
+                  work_dir=order.work_dir, broadcasts=broadcasts)

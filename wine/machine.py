@@ -473,7 +473,7 @@ def run_installer(paths, name, fixture, controllers, user_script, check, *, wait
             with phases("session start and registry import"):
                 session.import_reg(fixture)
             driver_log = session.short_path("driver-messages.log")
-            run = installer_run.run(installer_run.Spec(
+            run = installer_run.run(installer_run.Order(
                 env=session.env, argv=(session.stage(paths.installer),), cwd=session.short,
                 work_dir=session.work, artifacts=artifacts,
                 registry_file=session.system_reg(),
